@@ -1,0 +1,20 @@
+// Diagnostics, progress lines and the banner shared by both programs.
+#pragma once
+
+// Sets the constant name that stands in front of every diagnostic ("Zarnik" or
+// "Tubrel"). Each program sets it once, first thing; argv[0] is never used.
+void set_program_name(const char* name);
+
+// The name set above.
+const char* program_name();
+
+// Writes "<program name>: " and then the printf-formatted message to the
+// standard error stream. Adds no line end: every message carries its own.
+void log_error(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Prints a progress line (printf-formatted) to the standard output and pushes
+// it out at once, so that it keeps its place among the diagnostics.
+void print_progress(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Prints the one-line banner that names the program to the standard output.
+void print_banner(const char* description);

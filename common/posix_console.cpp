@@ -1,0 +1,31 @@
+// The console keyboard on POSIX terminals.
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "common/console.h"
+
+void console_wait_for_key() {
+  // Nobody can press a key on a pipe, a file or /dev/null: do not wait.
+  if (!isatty(STDIN_FILENO)) return;
+
+  termios saved{};
+  if (tcgetattr(STDIN_FILENO, &saved) != 0) return;
+
+  // Raw enough for a single keystroke: no line editing, no echo.
+  termios raw = saved;
+  raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+  raw.c_cc[VMIN] = 1;
+  raw.c_cc[VTIME] = 0;
+  if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) != 0) return;
+
+  unsigned char key = 0;
+  ssize_t got = 0;
+  do {
+    got = read(STDIN_FILENO, &key, 1);
+  } while (got < 0 && errno == EINTR);
+
+  // Put the terminal back the way the user had it, whatever the read did.
+  tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+}
