@@ -1,0 +1,93 @@
+// Register logs: timed writes to the PSG's registers, in a text form and a
+// compact binary form, and the readers that turn them into events.
+//
+// Text form: the line "MOVA-TXT", then one line per write,
+//   TIME:RR:VV
+// with TIME the absolute time in microseconds (decimal) and RR, VV the
+// register and value as exactly two hex digits each; lines of at most 127
+// characters. CR LF line ends read like LF.
+//
+// Binary form: the 9 bytes "MOVA-BIN\n", then one record per write: the delay
+// since the previous write in 1 to 4 bytes of base-128 groups, most
+// significant first, bit 7 set on every byte but the last (so at most
+// 268435455 ticks), then the register byte and the value byte.
+//
+// How a driver reads a log:
+//   1. Call event_reader once with no delay. If it returns false the log holds
+//      no event: report "Can't find data in [%s]\n" with the input path.
+//   2. Reset the chip and apply this first write at once, at chip time 0,
+//      whatever its time or delay says.
+//   3. Call event_reader with a delay; while it returns true, run that many
+//      chip ticks and then apply the write.
+//   4. When it returns false the log has ended (its end, or a line or record
+//      that does not parse, which is not an error): a normal end.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+inline constexpr char kTextMagic[] = "MOVA-TXT\n";
+inline constexpr char kBinaryMagic[] = "MOVA-BIN\n";
+inline constexpr int kMagicLength = 9;
+
+// Longest text line, its line end included; longer lines are split.
+inline constexpr int kMaxTextLine = 127;
+
+// Largest delay that a binary record can hold: four groups of 7 bits.
+inline constexpr uint32_t kMaxBinaryDelay = 0x0FFFFFFF;
+
+enum class LogForm : uint8_t { Text, Binary };
+
+// Which forms the opener accepts: the player reads both, the converter text
+// only.
+enum class LogOpenRules { Player, Converter };
+
+struct RegisterLog {
+  FILE* stream = nullptr;
+  LogForm form = LogForm::Text;
+  // The time field of the last text line read. Only differences between
+  // successive lines matter, so the first line's time is simply recorded.
+  int32_t previous_time = 0;
+
+  // Reads one event. With a null delay the event's delay is not delivered
+  // (the text reader still records its time). Returns false at the end of the
+  // log or at the first line or record that does not parse.
+  bool event_reader(uint32_t* delay, uint8_t* reg, uint8_t* value);
+
+  // Closes the stream if it is open.
+  void close();
+};
+
+// Opens input_path, recognises its form by the magic line and positions the
+// stream at the first event. On failure logs "Can't open [%s]\n" or
+// "Unknown format [%s]\n" with input_path, leaves nothing open and returns
+// false.
+bool open_register_log(RegisterLog& log, const char* input_path, LogOpenRules rules);
+
+// Reads one line of at most max_chars characters into buffer (which holds
+// max_chars + 1), stopping after a LF, folding every CR LF pair into one LF as
+// a Windows text stream does (a lone CR stays). NUL-terminates and returns the
+// number of characters stored; 0 when nothing was left. ended_with_crlf, when
+// given, tells whether the line's LF was folded from a CR LF pair.
+int read_log_line(FILE* stream, char* buffer, int max_chars,
+                  bool* ended_with_crlf = nullptr);
+
+// Converts exactly two hex digits, optionally followed by one LF, into *result.
+// Returns false for anything else.
+bool parse_hex_byte(const char* text, uint8_t* result);
+
+// Converts a time field like the C library's atol (leading blanks, one sign,
+// digits up to the first non-digit, none giving 0), keeping the value modulo
+// 2^32 as a signed 32-bit time so that long digit strings stay defined.
+int32_t parse_time_field(const char* text);
+
+// The player's text reader: delivers the time since the previous line (32-bit
+// wrap-around) and records this line's time in previous_time.
+bool read_text_event(FILE* stream, int32_t& previous_time, uint32_t* delay, uint8_t* reg,
+                     uint8_t* value);
+
+// The converter's text reader: delivers the line's absolute time.
+bool read_text_event_time(FILE* stream, int32_t* time, uint8_t* reg, uint8_t* value);
+
+// The binary reader.
+bool read_binary_event(FILE* stream, uint32_t* delay, uint8_t* reg, uint8_t* value);
