@@ -1,0 +1,33 @@
+// Tubrel: converts a text register log into the compact binary form.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "common/output_file.h"
+
+// Exit codes of the converter.
+enum ConverterExit : int {
+  kConvertOk = 0,
+  kConvertUsage = 1,
+  kConvertCantOpenInput = 2,
+  kConvertCantCreateOutput = 3,
+  kConvertCantWriteMagic = 4,
+  kConvertNoData = 5,
+  kConvertCantWriteRecord = 6,
+};
+
+// Appends one binary record (delay, register, value) to stream. Returns false
+// after logging "Delay too long (%lu). Can't encode.\n" when the delay does not
+// fit in 28 bits (nothing is written), and silently when the write fell short.
+bool write_binary_event(uint32_t delay, uint8_t reg, uint8_t value, FILE* stream,
+                        OutputFiles& files = stdio_output_files());
+
+// Converts input_path to output_path after the command line has been parsed
+// and the "Compressing" line printed. Returns the exit code; never deletes the
+// output.
+int convert_register_log(const char* input_path, const char* output_path,
+                         OutputFiles& files = stdio_output_files());
+
+// The converter's whole flow, from the arguments to the exit code.
+int converter_main(int argc, const char* const* argv);
