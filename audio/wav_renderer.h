@@ -1,0 +1,49 @@
+// Renders a register log into a WAV file as fast as the processor allows.
+#pragma once
+
+#include <cstdint>
+
+#include "audio/sample_ring.h"
+#include "audio/wav_header.h"
+#include "common/output_file.h"
+#include "common/register_log.h"
+#include "psg/chip.h"
+
+// Exit codes of the renderer (the player's codes 3 to 8).
+enum RenderExit : int {
+  kRenderOk = 0,
+  kRenderCantOpen = 3,
+  kRenderCantWriteHeader = 4,
+  kRenderNoData = 5,
+  kRenderCantWriteFrames = 6,
+  kRenderCantWriteDataSize = 7,
+  kRenderCantWriteRiffSize = 8,
+};
+
+class WavRenderer {
+ public:
+  WavRenderer(Chip& chip, SampleRing& ring, OutputFiles& files = stdio_output_files())
+      : chip_(chip), ring_(ring), files_(files) {}
+
+  // Runs the chip over the whole log (opened, at its first event) and writes
+  // every frame to output_path. Returns 0, or 3 to 8 after logging why; an
+  // incomplete file is deleted. Leaves the log open.
+  int render(RegisterLog& log, const char* input_path, const char* output_path);
+
+  // The largest data size the header may describe; lowered by tests.
+  uint32_t max_data_bytes = kWavMaxDataBytes;
+
+ private:
+  enum class FlushResult { Done, WriteFailed, TooLong };
+
+  // Drains the ring into the file in pieces of up to 6144 bytes.
+  FlushResult flush(FILE* file);
+  // Closes the file, deletes it unless the code is 0, returns the code.
+  int finish(FILE* file, const char* output_path, int code);
+
+  Chip& chip_;
+  SampleRing& ring_;
+  OutputFiles& files_;
+  uint32_t byte_counter_ = 0;
+  uint8_t staging_[SampleRing::kDrainBytes] = {};
+};

@@ -1,0 +1,5 @@
+#include "player/player.h"
+
+int main(int argc, char** argv) {
+  return player_main(argc, argv);
+}
