@@ -1,0 +1,201 @@
+// The player run as a user runs it: exact output, messages, exit codes and
+// the WAV files it leaves behind.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <string>
+
+#include "tests/support/logs.h"
+#include "tests/support/process.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+uint32_t le32(const std::string& bytes, size_t offset) {
+  return static_cast<uint32_t>(static_cast<uint8_t>(bytes[offset])) |
+         static_cast<uint32_t>(static_cast<uint8_t>(bytes[offset + 1])) << 8 |
+         static_cast<uint32_t>(static_cast<uint8_t>(bytes[offset + 2])) << 16 |
+         static_cast<uint32_t>(static_cast<uint8_t>(bytes[offset + 3])) << 24;
+}
+
+class Zarnik : public testing::Test {
+ protected:
+  ProcessResult run(const std::vector<std::string>& args, long file_size_limit = -1) {
+    ProcessOptions options = in_dir();
+    options.file_size_limit = file_size_limit;
+    return run_program(ZARNIK_EXE, args, options);
+  }
+  ProcessOptions in_dir() const {
+    ProcessOptions options;
+    options.working_directory = dir_.path();
+    return options;
+  }
+  std::string write_log(const std::string& name, const std::string& text) {
+    write_file(dir_.file(name), text);
+    return dir_.file(name);
+  }
+  TempDir dir_;
+};
+
+TEST_F(Zarnik, CommandLineErrorsPrintTheReasonThenTheUsageAndStillSayDone) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {{}, "No input file provided\n"},
+      {{"song.txt", "-x"}, "Unknown option [-x]\n"},
+      {{"-x", "song.txt"}, "Unknown option [-x]\n"},
+      {{"song.txt", "-o"}, "-o must be followed by the output filename.\n"},
+      {{"song.txt", "-o", "a.wav", "-o"},
+       "-o must be followed by the output filename.\n"},
+      {{"song.txt", "-o", "a.wav", "-o", "b.wav"}, "Only one output file allowed.\n"},
+      {{"a.txt", "b.txt"}, "Only one input file allowed.\n"},
+  };
+  for (const Case& c : cases) {
+    const ProcessResult r = run(c.args);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.err,
+              "Zarnik: " + c.reason + "Zarnik: Usage: Zarnik inFile [-o outFile]\n");
+    EXPECT_EQ(r.out, kZarnikBanner + "Done.\n");
+  }
+}
+
+TEST_F(Zarnik, LogsThatCannotBeReadAreReportedTwice) {
+  const ProcessResult missing = run({"missing.txt"});
+  EXPECT_EQ(missing.exit_code, 2);
+  EXPECT_EQ(missing.err,
+            "Zarnik: Can't open [missing.txt]\nZarnik: Can't open [missing.txt]\n");
+  EXPECT_EQ(missing.out, kZarnikBanner + "Done.\n");
+
+  const std::string odd = write_log("odd.txt", "MOVA-TXT \n0:07:38\n");
+  const ProcessResult unknown = run({odd, "-o", "out.wav"});
+  EXPECT_EQ(unknown.exit_code, 2);
+  EXPECT_EQ(unknown.err,
+            "Zarnik: Unknown format [" + odd + "]\nZarnik: Can't open [" + odd + "]\n");
+  EXPECT_FALSE(file_exists(dir_.file("out.wav")));
+}
+
+TEST_F(Zarnik, ALogWithoutEventsLeavesNoWavFile) {
+  for (const std::string& log : {kTextHeader, kBinaryHeader}) {
+    const std::string in = write_log("empty.log", log);
+    const ProcessResult r = run({in, "-o", "out.wav"});
+    EXPECT_EQ(r.exit_code, 5);
+    EXPECT_EQ(r.out, kZarnikBanner + "Starting to save [out.wav]\nDone.\n");
+    EXPECT_EQ(r.err, "Zarnik: Can't find data in [" + in + "]\n");
+    EXPECT_FALSE(file_exists(dir_.file("out.wav")));
+  }
+}
+
+TEST_F(Zarnik, FileSizeFollowsTheChipTimeBetweenFirstAndLastEvent) {
+  struct Case {
+    std::string log;
+    uint32_t data_bytes;
+  };
+  const Case cases[] = {
+      {"500:07:38\n", 0},                        // one event
+      {"500:07:38\n500:08:0F\n500:09:0F\n", 0},  // delays of 0
+      {"1000:07:38\n2000:08:0F\n", 44 * 4},      // 1000 ticks
+      {"0:07:38\n1000000:08:0F\n", 44100 * 4},   // one second
+      {"-5:07:38\n999995:08:0F\n", 44100 * 4},   // a negative origin
+  };
+  for (const Case& c : cases) {
+    const std::string in = write_log("song.txt", kTextHeader + c.log);
+    const ProcessResult r = run({in, "-o", "out.wav"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, kZarnikBanner + "Starting to save [out.wav]\nDone.\n");
+    const std::string wav = read_file(dir_.file("out.wav"));
+    ASSERT_EQ(wav.size(), 44 + c.data_bytes);
+    EXPECT_EQ(le32(wav, 4), c.data_bytes + 36);
+    EXPECT_EQ(le32(wav, 40), c.data_bytes);
+  }
+}
+
+TEST_F(Zarnik, WritesAStandardPcmHeader) {
+  const std::string in = write_log("song.txt", kTextHeader + "0:07:38\n1000000:08:0F\n");
+  ASSERT_EQ(run({in, "-o", "out.wav"}).exit_code, 0);
+  const std::string wav = read_file(dir_.file("out.wav"));
+  ASSERT_EQ(wav.size(), 176444u);
+  const std::string expected_header = std::string(
+      "RIFF\x34\xB1\x02\x00WAVEfmt \x10\x00\x00\x00\x01\x00\x02\x00"
+      "\x44\xAC\x00\x00\x10\xB1\x02\x00\x04\x00\x10\x00"
+      "data\x10\xB1\x02\x00",
+      44);
+  EXPECT_EQ(wav.substr(0, 44), expected_header);
+}
+
+TEST_F(Zarnik, AnOutputThatCannotBeOpenedIsReportedBeforeAnythingIsSaid) {
+  const std::string in = write_log("song.txt", kTextHeader + "0:07:38\n");
+  const ProcessResult r = run({in, "-o", "no/such/dir/out.wav"});
+  EXPECT_EQ(r.exit_code, 3);
+  EXPECT_EQ(r.out, kZarnikBanner + "Done.\n");
+  EXPECT_EQ(r.err, "Zarnik: Can't open output file [no/such/dir/out.wav]\n");
+}
+
+TEST_F(Zarnik, RenderingALogOntoItselfIsRefused) {
+  const std::string text = kTextHeader + "0:07:38\n1000:08:0F\n";
+  write_log("song.txt", text);
+  const ProcessResult r = run({"song.txt", "-o", dir_.file("song.txt")});
+  EXPECT_EQ(r.exit_code, 3);
+  EXPECT_EQ(r.err, "Zarnik: Can't open output file [" + dir_.file("song.txt") + "]\n");
+  EXPECT_EQ(read_file(dir_.file("song.txt")), text);
+}
+
+TEST_F(Zarnik, AFullDiskDuringTheFinalFlushIsReportedTwiceAndTheFileDeleted) {
+  // 0.1 s of sound: fewer frames than a flush inside the loop needs.
+  const std::string in = write_log("song.txt", kTextHeader + "0:08:0F\n100000:08:00\n");
+  const ProcessResult r = run({in, "-o", "out.wav"}, 1000);
+  EXPECT_EQ(r.exit_code, 6);
+  EXPECT_EQ(r.err,
+            "Zarnik: Can't write to output file.\nZarnik: Can't write to output file.\n");
+  EXPECT_FALSE(file_exists(dir_.file("out.wav")));
+}
+
+TEST_F(Zarnik, AFullDiskDuringTheRenderIsReportedOnceAndTheFileDeleted) {
+  const std::string in = write_log("song.txt", kTextHeader + "0:08:0F\n2000000:08:00\n");
+  const ProcessResult r = run({in, "-o", "out.wav"}, 20000);
+  EXPECT_EQ(r.exit_code, 6);
+  EXPECT_EQ(r.err, "Zarnik: Can't write to output file.\n");
+  EXPECT_FALSE(file_exists(dir_.file("out.wav")));
+}
+
+TEST_F(Zarnik, AFailedRenderNeverDeletesWhatIsNotARegularFile) {
+  const std::string in = write_log("empty.txt", kTextHeader);
+  ASSERT_EQ(symlink("/dev/null", dir_.file("null.wav").c_str()), 0);
+  write_file(dir_.file("target.wav"), "keep");
+  ASSERT_EQ(symlink("target.wav", dir_.file("link.wav").c_str()), 0);
+  for (const char* output : {"null.wav", "link.wav"}) {
+    EXPECT_EQ(run({in, "-o", output}).exit_code, 5);
+    EXPECT_TRUE(file_exists(dir_.file(output))) << output;
+  }
+  EXPECT_TRUE(file_exists(dir_.file("target.wav")));
+  struct stat status {};
+  EXPECT_EQ(stat("/dev/null", &status), 0);
+}
+
+TEST_F(Zarnik, AnOutputThatCannotSeekFailsWithoutDeletingIt) {
+  // A pipe cannot seek: the sizes cannot be patched.
+  const std::string in = write_log("song.txt", kTextHeader + "0:08:0F\n1000:08:00\n");
+  const ProcessResult r = run({in, "-o", "/dev/stdout"});
+  EXPECT_EQ(r.exit_code, 7);
+  EXPECT_EQ(r.err, "Zarnik: Can't write to output file.\n");
+  struct stat status {};
+  EXPECT_EQ(lstat("/dev/stdout", &status), 0);
+}
+
+TEST_F(Zarnik, WithoutAnOutputItPlaysLiveOrSaysWhyNot) {
+  const std::string in = write_log("song.txt", kTextHeader + "0:07:38\n");
+  const ProcessResult r = run({in});
+  if (r.exit_code == 3) {
+    EXPECT_EQ(r.out, kZarnikBanner + "Starting to play [" + in + "]\nDone.\n");
+    EXPECT_EQ(r.err, "Zarnik: Can't start sound engine\n");
+  } else {
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+  }
+  EXPECT_EQ(access(dir_.file("out.wav").c_str(), F_OK), -1);
+}
+
+}  // namespace

@@ -1,0 +1,209 @@
+#include "common/register_log.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "common/messages.h"
+#include "tests/support/logs.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+struct Event {
+  uint32_t delay;
+  uint8_t reg;
+  uint8_t value;
+  bool operator==(const Event&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Event& e) {
+  return out << "{" << e.delay << ", " << int{e.reg} << ", " << int{e.value} << "}";
+}
+
+class RegisterLogFile : public testing::Test {
+ protected:
+  // Opens a log holding bytes with the player's rules; returns whether it
+  // opened and what was logged.
+  bool open(const std::string& bytes, LogOpenRules rules = LogOpenRules::Player) {
+    write_file(dir_.file("log"), bytes);
+    set_program_name("Zarnik");
+    testing::internal::CaptureStderr();
+    const bool ok = open_register_log(log_, path().c_str(), rules);
+    err_ = testing::internal::GetCapturedStderr();
+    return ok;
+  }
+  std::string path() const { return dir_.file("log"); }
+
+  // Reads the whole log as a driver does: the first event without a delay.
+  std::vector<Event> events() {
+    std::vector<Event> read;
+    Event e{};
+    if (!log_.event_reader(nullptr, &e.reg, &e.value)) return read;
+    read.push_back(e);
+    while (log_.event_reader(&e.delay, &e.reg, &e.value)) read.push_back(e);
+    return read;
+  }
+
+  void TearDown() override { log_.close(); }
+
+  TempDir dir_;
+  RegisterLog log_;
+  std::string err_;
+};
+
+TEST_F(RegisterLogFile, RecognisesOnlyTheExactMagicLines) {
+  EXPECT_TRUE(open(kTextHeader));
+  EXPECT_EQ(log_.form, LogForm::Text);
+  log_.close();
+  EXPECT_TRUE(open(kBinaryHeader));
+  EXPECT_EQ(log_.form, LogForm::Binary);
+  log_.close();
+  EXPECT_TRUE(open("MOVA-TXT\r\n0:07:38\r\n"));
+  log_.close();
+  for (const char* bad : {"", "MOVA-TXT", "MOVA-TXTx\n", "MOVA-TXT \n", "MOVA-TX\n",
+                          "mova-txt\n", "MOVA-BIN"}) {
+    EXPECT_FALSE(open(bad)) << bad;
+    EXPECT_EQ(err_, "Zarnik: Unknown format [" + path() + "]\n");
+    EXPECT_EQ(log_.stream, nullptr);
+  }
+}
+
+TEST_F(RegisterLogFile, TheConverterRefusesBinaryLogs) {
+  EXPECT_FALSE(
+      open(kBinaryHeader + std::string("\x00\x07\x38", 3), LogOpenRules::Converter));
+  EXPECT_EQ(err_, "Zarnik: Unknown format [" + path() + "]\n");
+}
+
+TEST_F(RegisterLogFile, MissingFilesAndFoldersCannotBeOpened) {
+  set_program_name("Zarnik");
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(open_register_log(log_, dir_.file("none").c_str(), LogOpenRules::Player));
+  EXPECT_FALSE(open_register_log(log_, dir_.path().c_str(), LogOpenRules::Player));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Zarnik: Can't open [" + dir_.file("none") + "]\nZarnik: Can't open [" +
+                dir_.path() + "]\n");
+}
+
+TEST_F(RegisterLogFile, TextDelaysAreDifferencesBetweenSuccessiveLines) {
+  ASSERT_TRUE(open(kTextHeader + "1000:07:38\n1500:08:0F\n1500:00:FE\n500:01:01\n"));
+  EXPECT_EQ(events(),
+            (std::vector<Event>{
+                {0, 7, 0x38}, {500, 8, 0x0F}, {0, 0, 0xFE}, {4294966296u, 1, 1}}));
+}
+
+TEST_F(RegisterLogFile, TimeFieldsReadLikeAtol) {
+  ASSERT_TRUE(open(kTextHeader +
+                   "0:00:00\n  1500:01:01\n+1500:02:02\n1500abc:03:03\n:04:04\n"
+                   "-20:05:05\n"));
+  EXPECT_EQ(events(), (std::vector<Event>{{0, 0, 0},
+                                          {1500, 1, 1},
+                                          {0, 2, 2},
+                                          {0, 3, 3},
+                                          {static_cast<uint32_t>(-1500), 4, 4},
+                                          {static_cast<uint32_t>(-20), 5, 5}}));
+}
+
+TEST(TimeField, KeepsLongDigitStringsModulo32Bits) {
+  EXPECT_EQ(parse_time_field("2147483647"), 2147483647);
+  EXPECT_EQ(parse_time_field("2147483648"), INT32_MIN);
+  EXPECT_EQ(parse_time_field("4294967296"), 0);
+  EXPECT_EQ(parse_time_field("-1"), -1);
+  // (10^32 - 1) modulo 2^32, worked out by hand.
+  EXPECT_EQ(parse_time_field("99999999999999999999999999999999"), -1);
+  EXPECT_EQ(parse_time_field(""), 0);
+  EXPECT_EQ(parse_time_field("+-5"), 0);
+}
+
+TEST_F(RegisterLogFile, ALineThatDoesNotParseEndsTheLog) {
+  const std::string bad_lines[] = {
+      "0:7:38\n", "0:007:38\n",  "0: 07:38\n", "0:0x7:38\n", "0:07:3F \n",    "0:07\n",
+      "\n",       "# comment\n", "0:07:3G\n",  "0:07:\n",    "0:07:3F\r\r\n",
+  };
+  for (const std::string& bad : bad_lines) {
+    ASSERT_TRUE(open(kTextHeader + "0:07:38\n" + bad + "5:08:0F\n"));
+    EXPECT_EQ(events(), (std::vector<Event>{{0, 7, 0x38}})) << bad;
+    log_.close();
+  }
+}
+
+TEST_F(RegisterLogFile, HexFieldsTakeEitherCaseAndTheLastLineNeedsNoLineEnd) {
+  ASSERT_TRUE(open(kTextHeader + "0:0a:3f\n100:0A:3F"));
+  EXPECT_EQ(events(), (std::vector<Event>{{0, 10, 0x3F}, {100, 10, 0x3F}}));
+}
+
+TEST_F(RegisterLogFile, LinesLongerThan127CharactersAreSplit) {
+  // 127 characters with the line end read as one line.
+  const std::string exact = std::string(118, ' ') + "10:01:02\n";
+  ASSERT_EQ(exact.size(), 127u);
+  ASSERT_TRUE(open(kTextHeader + "0:00:00\n" + exact + "20:03:04\n"));
+  EXPECT_EQ(events(), (std::vector<Event>{{0, 0, 0}, {10, 1, 2}, {10, 3, 4}}));
+  log_.close();
+  // One more character pushes the line end into a line of its own: the first
+  // 127 characters still parse, and the lone line end, with no colon, ends
+  // the log before the last line.
+  ASSERT_TRUE(open(kTextHeader + "0:00:00\n" + " " + exact + "20:03:04\n"));
+  EXPECT_EQ(events(), (std::vector<Event>{{0, 0, 0}, {10, 1, 2}}));
+  log_.close();
+  // CR LF counts as one character: a 127-character line ending in CR LF.
+  const std::string crlf = std::string(118, ' ') + "10:01:02\r\n";
+  ASSERT_TRUE(open(kTextHeader + "0:00:00\n" + crlf + "20:03:04\n"));
+  EXPECT_EQ(events(), (std::vector<Event>{{0, 0, 0}, {10, 1, 2}, {10, 3, 4}}));
+}
+
+TEST_F(RegisterLogFile, ALoneCarriageReturnIsAnOrdinaryCharacter) {
+  ASSERT_TRUE(open(kTextHeader + "0:00:00\r5:01:01\n"));
+  EXPECT_EQ(events(), std::vector<Event>{});
+}
+
+TEST_F(RegisterLogFile, BinaryRecordsCarryBase128Delays) {
+  ASSERT_TRUE(open(kBinaryHeader + std::string("\x05\x07\x38"          // delay dropped
+                                               "\x81\x00\x08\x0F"      // 128
+                                               "\x82\x2C\x01\x02"      // 300
+                                               "\xFF\x7F\x01\x02"      // 16383
+                                               "\x81\x80\x00\x01\x02"  // 16384
+                                               "\xFF\xFF\xFF\x7F\x01\x02"
+                                               "\x80\x80\x80\x00\xFF\xFE",
+                                               32)));
+  EXPECT_EQ(events(), (std::vector<Event>{{0, 7, 0x38},
+                                          {128, 8, 0x0F},
+                                          {300, 1, 2},
+                                          {16383, 1, 2},
+                                          {16384, 1, 2},
+                                          {268435455, 1, 2},
+                                          {0, 0xFF, 0xFE}}));
+}
+
+TEST_F(RegisterLogFile, ABinaryRecordThatIsCutShortOrTooLongEndsTheLog) {
+  for (const std::string& tail : {std::string("\x00\x08", 2), std::string("\x80", 1),
+                                  std::string("\x80\x80\x80\x80\x00\x01\x02", 7)}) {
+    ASSERT_TRUE(open(kBinaryHeader + std::string("\x00\x07\x38", 3) + tail));
+    EXPECT_EQ(events(), (std::vector<Event>{{0, 7, 0x38}}));
+    log_.close();
+  }
+}
+
+TEST_F(RegisterLogFile, ABinaryMagicEndingInCrLfLeavesItsLfToTheRecords) {
+  // Read as a Windows text stream the first line matches; the records then
+  // start after the ninth raw byte, the CR.
+  ASSERT_TRUE(open(std::string("MOVA-BIN\r\n\x07\x38", 12)));
+  EXPECT_EQ(events(), (std::vector<Event>{{0, 7, 0x38}}));
+}
+
+TEST(HexByte, AcceptsTwoDigitsAndAnOptionalLineEnd) {
+  uint8_t value = 0;
+  EXPECT_TRUE(parse_hex_byte("3f", &value));
+  EXPECT_EQ(value, 0x3F);
+  EXPECT_TRUE(parse_hex_byte("A0\n", &value));
+  EXPECT_EQ(value, 0xA0);
+  EXPECT_TRUE(parse_hex_byte("00", &value));
+  EXPECT_EQ(value, 0);
+  for (const char* bad : {"", "7", "007", "3F ", "3F\n\n", "3F\r\n", " 3F", "g0", "0x",
+                          "\xC3\xA9", "3F\nx"}) {
+    EXPECT_FALSE(parse_hex_byte(bad, &value)) << bad;
+  }
+}
+
+}  // namespace

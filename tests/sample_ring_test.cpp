@@ -1,0 +1,134 @@
+// The ring's offsets, its drains and the fill feedback.
+#include "audio/sample_ring.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// Puts `bytes` of numbered frames into the ring ending at write offset `write`.
+void hold(SampleRing& ring, uint32_t read, uint32_t write) {
+  ring.set_offsets_for_test(read, write);
+  for (uint32_t at = read; at != write; at = (at + 4) % SampleRing::kBytes) {
+    const uint32_t frame = at / 4;
+    std::memcpy(ring.storage() + at, &frame, 4);
+  }
+}
+
+TEST(SampleRing, FillLevelBoundariesSetTheRingStateAndDrift) {
+  struct Case {
+    uint32_t fill;
+    int16_t drift_before;
+    int16_t state;
+    int16_t drift_after;
+  };
+  const Case cases[] = {
+      {36864, 10, 0, 5},     {36868, 0, 5, 5},   {36868, 98, 5, 100},
+      {36868, 100, 5, 100},  {12288, -7, 0, -2}, {12284, 0, -5, -5},
+      {12288, 3, 0, 2},      {12288, 1, 0, 0},   {12288, 0, 0, 0},
+      {12288, -100, 0, -95}, {0, 0, -10, -15},   {0, -90, -10, -100},
+      {0, -100, -10, -100},  {49148, 0, 5, 5},
+  };
+  for (const Case& c : cases) {
+    SampleRing ring;
+    ring.set_offsets_for_test(100 * 4, (100 * 4 + c.fill) % SampleRing::kBytes);
+    ring.set_drift_correction(c.drift_before);
+    ring.feedback_update();
+    EXPECT_EQ(ring.fill_level(), c.fill);
+    EXPECT_EQ(ring.ring_state(), c.state) << c.fill;
+    EXPECT_EQ(ring.drift_correction(), c.drift_after) << c.fill << " " << c.drift_before;
+  }
+}
+
+TEST(SampleRing, DecayApproachesZeroWithoutCrossingIt) {
+  SampleRing ring;
+  ring.set_offsets_for_test(0, 20000);
+  std::vector<int> seen;
+  ring.set_drift_correction(7);
+  for (int i = 0; i < 4; ++i) {
+    ring.feedback_update();
+    seen.push_back(ring.drift_correction());
+  }
+  ring.set_drift_correction(-7);
+  for (int i = 0; i < 4; ++i) {
+    ring.feedback_update();
+    seen.push_back(ring.drift_correction());
+  }
+  EXPECT_EQ(seen, (std::vector<int>{2, 1, 0, 0, -2, -1, 0, 0}));
+}
+
+TEST(SampleRing, DrainOfAnEmptyRingCopiesNothing) {
+  SampleRing ring;
+  uint8_t out[SampleRing::kDrainBytes] = {};
+  EXPECT_EQ(ring.drain(out), 0u);
+  EXPECT_EQ(ring.ring_state(), SampleRing::kStateEmpty);
+  EXPECT_EQ(ring.drift_correction(), -15);
+}
+
+TEST(SampleRing, DrainsAtMost6144BytesInOrder) {
+  SampleRing ring;
+  hold(ring, 0, 20000);
+  std::vector<uint8_t> out(SampleRing::kDrainBytes);
+  EXPECT_EQ(ring.drain(out.data()), 6144u);
+  EXPECT_EQ(ring.fill_level(), 13856u);
+  uint32_t first = 0;
+  uint32_t last = 0;
+  std::memcpy(&first, out.data(), 4);
+  std::memcpy(&last, out.data() + 6140, 4);
+  EXPECT_EQ(first, 0u);
+  EXPECT_EQ(last, 1535u);
+}
+
+TEST(SampleRing, DrainFollowsTheHeldFramesAcrossTheEnd) {
+  SampleRing ring;
+  hold(ring, 49148, 8);
+  std::vector<uint8_t> out(SampleRing::kDrainBytes);
+  EXPECT_EQ(ring.drain(out.data()), 12u);
+  EXPECT_EQ(ring.read_offset(), 8u);
+  uint32_t frames[3];
+  std::memcpy(frames, out.data(), 12);
+  EXPECT_EQ(frames[0], 12287u);
+  EXPECT_EQ(frames[1], 0u);
+  EXPECT_EQ(frames[2], 1u);
+
+  hold(ring, 49148, 0);
+  EXPECT_EQ(ring.drain(out.data()), 4u);
+  EXPECT_EQ(ring.read_offset(), 0u);
+}
+
+TEST(SampleRing, HoldsOneFrameLessThanItHasSlots) {
+  SampleRing ring;
+  int pushed = 0;
+  while (!ring.is_full(ring.observe_read_offset())) {
+    ring.push(1, 2);
+    ++pushed;
+  }
+  EXPECT_EQ(pushed, 12287);
+  EXPECT_EQ(ring.fill_level(), 49148u);
+}
+
+TEST(SampleRing, PushWrapsAtTheEndOfTheStorage) {
+  SampleRing ring;
+  ring.set_offsets_for_test(8, 49148);
+  ring.push(-120, 300);
+  EXPECT_EQ(ring.write_offset(), 0u);
+  const uint8_t* slot = ring.storage() + 49148;
+  EXPECT_EQ(slot[0], 0x88);
+  EXPECT_EQ(slot[1], 0xFF);
+  EXPECT_EQ(slot[2], 0x2C);
+  EXPECT_EQ(slot[3], 0x01);
+}
+
+TEST(SampleRing, ResetEmptiesButKeepsTheFeedback) {
+  SampleRing ring;
+  ring.set_offsets_for_test(0, 40000);
+  ring.feedback_update();
+  ring.reset();
+  EXPECT_EQ(ring.fill_level(), 0u);
+  EXPECT_EQ(ring.ring_state(), SampleRing::kStateHigh);
+  EXPECT_EQ(ring.drift_correction(), 5);
+}
+
+}  // namespace

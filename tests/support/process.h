@@ -1,0 +1,29 @@
+// Runs a built executable the way a user would, capturing what it prints.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct ProcessResult {
+  int exit_code = -1;  // -1 when the process did not exit normally
+  std::string out;
+  std::string err;
+};
+
+struct ProcessOptions {
+  std::string working_directory;  // empty: the test's own
+  // Environment changes: a value sets the variable, nullopt removes it.
+  std::vector<std::pair<std::string, std::optional<std::string>>> environment;
+  // When not negative: the largest file the process may write (RLIMIT_FSIZE),
+  // with SIGXFSZ ignored so that a write past it simply falls short, as on a
+  // full disk.
+  long file_size_limit = -1;
+};
+
+// Runs program with args (argv[0] is the program path) with standard input
+// from /dev/null, and waits for it.
+ProcessResult run_program(const std::string& program,
+                          const std::vector<std::string>& args,
+                          const ProcessOptions& options = {});

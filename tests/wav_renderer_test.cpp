@@ -1,0 +1,167 @@
+// The WAV renderer in-process: every failure row through a file seam that
+// fails on demand, the size limit, and agreement with the built player.
+#include "audio/wav_renderer.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "common/messages.h"
+#include "tests/support/logs.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+// Real files, except that one chosen call of one kind falls short.
+class FaultyFiles final : public OutputFiles {
+ public:
+  enum class Kind { None, Write, Seek, Close };
+  Kind fail_kind = Kind::None;
+  int fail_at = 0;  // 1-based count of calls of that kind
+  std::vector<size_t> write_sizes;
+
+  FILE* open(const char* path) override { return stdio_output_files().open(path); }
+  size_t write(FILE* stream, const void* data, size_t size) override {
+    write_sizes.push_back(size);
+    if (fails(Kind::Write, writes_)) return size / 2;
+    return stdio_output_files().write(stream, data, size);
+  }
+  bool seek(FILE* stream, long offset) override {
+    if (fails(Kind::Seek, seeks_)) return false;
+    return stdio_output_files().seek(stream, offset);
+  }
+  bool close(FILE* stream) override {
+    const bool real = stdio_output_files().close(stream);
+    return !fails(Kind::Close, closes_) && real;
+  }
+
+ private:
+  bool fails(Kind kind, int& counter) {
+    if (kind != fail_kind) return false;
+    return ++counter == fail_at;
+  }
+  int writes_ = 0;
+  int seeks_ = 0;
+  int closes_ = 0;
+};
+
+struct RenderRun {
+  int code;
+  std::string err;
+  std::string out;
+  bool file_left;
+  std::string bytes;
+};
+
+class Renderer : public testing::Test {
+ protected:
+  RenderRun render(const std::string& log_text, OutputFiles& files,
+                   uint32_t max_data_bytes = kWavMaxDataBytes) {
+    write_file(dir_.file("song.txt"), log_text);
+    SampleRing ring;
+    Chip chip(ring);
+    chip.install_volume_table(kFullLevels);
+    WavRenderer renderer(chip, ring, files);
+    renderer.max_data_bytes = max_data_bytes;
+    RegisterLog log;
+    set_program_name("Zarnik");
+    EXPECT_TRUE(
+        open_register_log(log, dir_.file("song.txt").c_str(), LogOpenRules::Player));
+    testing::internal::CaptureStderr();
+    testing::internal::CaptureStdout();
+    RenderRun run{};
+    run.code = renderer.render(log, dir_.file("song.txt").c_str(), out_path().c_str());
+    run.out = testing::internal::GetCapturedStdout();
+    run.err = testing::internal::GetCapturedStderr();
+    log.close();
+    run.file_left = file_exists(out_path());
+    run.bytes = read_file(out_path());
+    return run;
+  }
+  std::string out_path() const { return dir_.file("out.wav"); }
+  TempDir dir_;
+};
+
+const std::string kTwoSeconds = kTextHeader + "0:08:0F\n2000000:08:00\n";
+const std::string kShort = kTextHeader + "0:08:0F\n100000:08:00\n";
+const std::string kCantWrite = "Zarnik: Can't write to output file.\n";
+
+TEST_F(Renderer, FlushesInsideTheLoopWriteSixFullPiecesAndOneFrame) {
+  FaultyFiles files;
+  const RenderRun run = render(kTwoSeconds, files);
+  ASSERT_EQ(run.code, 0);
+  EXPECT_EQ(run.bytes.size(), 44u + 88200 * 4);
+  // Header in three writes, then flushes of 36868 bytes each.
+  ASSERT_GE(files.write_sizes.size(), 3u + 7);
+  EXPECT_EQ(
+      std::vector<size_t>(files.write_sizes.begin(), files.write_sizes.begin() + 10),
+      (std::vector<size_t>{20, 16, 8, 6144, 6144, 6144, 6144, 6144, 6144, 4}));
+}
+
+TEST_F(Renderer, EveryFailedWriteIsReportedAndTheFileDeleted) {
+  struct Case {
+    const char* what;
+    FaultyFiles::Kind kind;
+    int at;
+    const std::string* log;
+    int code;
+    std::string err;
+  };
+  const std::string no_data =
+      "Zarnik: Can't find data in [" + dir_.file("song.txt") + "]\n";
+  const Case cases[] = {
+      {"first header piece", FaultyFiles::Kind::Write, 1, &kShort, 4, kCantWrite},
+      {"format block", FaultyFiles::Kind::Write, 2, &kShort, 4, kCantWrite},
+      {"data header", FaultyFiles::Kind::Write, 3, &kShort, 4, kCantWrite},
+      {"flush inside the loop", FaultyFiles::Kind::Write, 5, &kTwoSeconds, 6, kCantWrite},
+      {"final flush", FaultyFiles::Kind::Write, 4, &kShort, 6, kCantWrite + kCantWrite},
+      {"seek to the data size", FaultyFiles::Kind::Seek, 1, &kShort, 7, kCantWrite},
+      {"data size", FaultyFiles::Kind::Write, 7, &kShort, 7, kCantWrite},
+      {"seek to the RIFF size", FaultyFiles::Kind::Seek, 2, &kShort, 7, kCantWrite},
+      {"RIFF size", FaultyFiles::Kind::Write, 8, &kShort, 8, kCantWrite},
+      {"close", FaultyFiles::Kind::Close, 1, &kShort, 8, kCantWrite},
+  };
+  for (const Case& c : cases) {
+    FaultyFiles files;
+    files.fail_kind = c.kind;
+    files.fail_at = c.at;
+    const RenderRun run = render(*c.log, files);
+    EXPECT_EQ(run.code, c.code) << c.what;
+    EXPECT_EQ(run.err, c.err) << c.what;
+    EXPECT_EQ(run.out, "Starting to save [" + out_path() + "]\n") << c.what;
+    EXPECT_FALSE(run.file_left) << c.what;
+  }
+  // The short log's final flush is writes 4 to 6 (6144, 6144, 5352 bytes);
+  // the data size is write 7 and the RIFF size write 8.
+  FaultyFiles files;
+  ASSERT_EQ(render(kShort, files).code, 0);
+  EXPECT_EQ(files.write_sizes, (std::vector<size_t>{20, 16, 8, 6144, 6144, 5352, 4, 4}));
+}
+
+TEST_F(Renderer, ALogWithoutEventsLeavesNoFile) {
+  FaultyFiles files;
+  const RenderRun run = render(kTextHeader, files);
+  EXPECT_EQ(run.code, 5);
+  EXPECT_EQ(run.err, "Zarnik: Can't find data in [" + dir_.file("song.txt") + "]\n");
+  EXPECT_FALSE(run.file_left);
+}
+
+TEST_F(Renderer, StopsBeforeTheHeaderSizesWouldWrap) {
+  FaultyFiles files;
+  // Two seconds need 352800 bytes; allow less.
+  const RenderRun run = render(kTwoSeconds, files, 200000);
+  EXPECT_EQ(run.code, 6);
+  EXPECT_EQ(run.err,
+            "Zarnik: Too much sound for one WAV file (more than 200000 bytes).\n");
+  EXPECT_FALSE(run.file_left);
+
+  // Exactly at the limit is fine.
+  FaultyFiles exact_files;
+  const RenderRun exact = render(kTwoSeconds, exact_files, 352800);
+  EXPECT_EQ(exact.code, 0);
+  EXPECT_EQ(exact.bytes.size(), 44u + 352800);
+  EXPECT_EQ(kWavMaxDataBytes, 4294967256u);
+}
+
+}  // namespace
