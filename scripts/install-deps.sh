@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs what building and testing need, on Debian 12, when it is missing.
+# Runs apt-get directly as root and through sudo otherwise.
+set -euo pipefail
+
+need=()
+have_cmd() { command -v "$1" >/dev/null 2>&1; }
+have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+
+have_cmd g++ || need+=(g++)
+have_cmd cmake || need+=(cmake)
+have_cmd ninja || need+=(ninja-build)
+have_cmd pkg-config || need+=(pkg-config)
+for pkg in libgtest-dev libbenchmark-dev libasound2-dev "$@"; do
+  have_pkg "$pkg" || need+=("$pkg")
+done
+
+if [ ${#need[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "Installing: ${need[*]}"
+as_root=()
+if [ "$(id -u)" -ne 0 ]; then
+  as_root=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -qq
+"${as_root[@]}" apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
