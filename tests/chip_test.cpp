@@ -147,6 +147,14 @@ TEST_F(ChipTest, ANewTonePeriodWaitsForTheNextReload) {
             (std::vector<int>{15, 23}));
 }
 
+TEST_F(ChipTest, ANewNoisePeriodWaitsForTheNextReload) {
+  chip.write_register(6, 2);  // 32 ticks: shifts at once, then 32 ticks later
+  chip.tick();
+  chip.write_register(6, 1);  // 16 ticks, but only from the next reload on
+  EXPECT_EQ(change_ticks(80, [&] { return chip.noise.shift_register; }),
+            (std::vector<int>{31, 47, 63, 79}));
+}
+
 TEST_F(ChipTest, PeriodZeroFreezesEveryGenerator) {
   chip.write_register(8, 0x10);
   chip.write_register(13, 0x0E);
@@ -344,6 +352,25 @@ TEST(Resampler, FramesFallDueAtTicks23_46_69_91_114) {
     last = ring.fill_level();
   }
   EXPECT_EQ(frame_ticks, (std::vector<int>{23, 46, 69, 91, 114}));
+}
+
+TEST(Resampler, FramesArePointSamplesOfTheTickTheyFallOn) {
+  SampleRing ring;
+  Chip chip(ring);
+  chip.install_volume_table(kFullLevels);
+  chip.reset();
+  chip.write_register(7, 0x3E);  // tone on A only
+  chip.write_register(8, 0x0F);
+  chip.write_register(0, 2);  // flips at ticks 1, 16, 32, 48, ...
+  for (int t = 0; t < 114; ++t) chip.tick();
+  // No averaging: each frame is the square wave's level at ticks 23, 46, 69,
+  // 91 and 114, all at full amplitude.
+  const int expected[] = {-10920, 10920, 10920, -10920, -10920};
+  for (int f = 0; f < 5; ++f) {
+    int16_t left = 0;
+    std::memcpy(&left, ring.storage() + 4 * f, 2);
+    EXPECT_EQ(left, expected[f]) << "frame " << f;
+  }
 }
 
 TEST(Resampler, OneSecondOfChipTimeMakesExactly44100Frames) {
