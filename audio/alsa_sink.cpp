@@ -83,6 +83,7 @@ class AlsaSink final : public AudioSink {
   Command command_ = Command::None;
   uint64_t commands_done_ = 0;
   bool paused_ = false;
+  bool accepting_ = false;  // open, and not yet closing
   // Buffers queued but not yet wholly written, oldest first; the frames of
   // the oldest already written.
   SinkBuffer* waiting_[kMaxQueued] = {};
@@ -132,15 +133,18 @@ bool AlsaSink::configure() {
 bool AlsaSink::open(ThreadId listener) {
   if (pcm_ != nullptr) return false;
   snd_lib_error_set_handler(quiet_alsa_errors);
-  if (snd_pcm_open(&pcm_, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {
-    pcm_ = nullptr;
+  snd_pcm_t* pcm = nullptr;
+  if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {
     return false;
   }
+  std::lock_guard<std::mutex> hold(lock_);
+  pcm_ = pcm;
   if (!configure()) {
     snd_pcm_close(pcm_);
     pcm_ = nullptr;
     return false;
   }
+  accepting_ = true;
   listener_ = listener;
   command_ = Command::None;
   paused_ = false;
@@ -151,6 +155,7 @@ bool AlsaSink::open(ThreadId listener) {
   try {
     device_thread_ = std::thread(&AlsaSink::device_loop, this);
   } catch (const std::system_error&) {
+    accepting_ = false;
     snd_pcm_close(pcm_);
     pcm_ = nullptr;
     return false;
@@ -161,7 +166,8 @@ bool AlsaSink::open(ThreadId listener) {
 
 void AlsaSink::write(SinkBuffer* buffer) {
   std::lock_guard<std::mutex> hold(lock_);
-  if (pcm_ == nullptr || waiting_count_ == kMaxQueued) return;
+  // After a close the buffer is simply not played, as a closed device would.
+  if (!accepting_ || waiting_count_ == kMaxQueued) return;
   waiting_[(waiting_head_ + waiting_count_) % kMaxQueued] = buffer;
   ++waiting_count_;
   wake_.notify_one();
@@ -183,6 +189,8 @@ int AlsaSink::close() {
     std::lock_guard<std::mutex> hold(lock_);
     if (pcm_ == nullptr) return -1;
     if (waiting_count_ != 0 || playing_count_ != 0) return kSinkStillPlaying;
+    // From here on nothing more is queued, so nothing can be lost unseen.
+    accepting_ = false;
   }
   shut_down();
   threads_.post_message(listener_, ThreadMessage{kMessageDeviceClosed, nullptr});
@@ -194,10 +202,14 @@ void AlsaSink::shut_down() {
     run_command(Command::Quit);
     device_thread_.join();
   }
-  if (pcm_ != nullptr) {
-    snd_pcm_close(pcm_);
+  snd_pcm_t* pcm = nullptr;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    accepting_ = false;
+    pcm = pcm_;
     pcm_ = nullptr;
   }
+  if (pcm != nullptr) snd_pcm_close(pcm);
 }
 
 void AlsaSink::device_loop() {

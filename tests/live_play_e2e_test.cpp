@@ -330,8 +330,10 @@ TEST(LivePlay, ThroughASoundServerTheRecordingIsTheEmulatorsFramesInOrder) {
   // The stop comes when the chip is done, while up to 487 ms of sound still
   // wait in the ring and the device.
   EXPECT_GE(result.reached, expected.size() - 23000);
-  EXPECT_GT(wall_s, kLogMs / 1000.0 - 0.7);
-  EXPECT_LT(wall_s, kLogMs / 1000.0 + 0.5);
+  // Measured: 4.0 s idle, up to 4.25 s with both cores loaded. Unpaced play
+  // would take a fraction of a second, pacing at half speed twice as long.
+  EXPECT_GT(wall_s, kLogMs / 1000.0 - 0.8);
+  EXPECT_LT(wall_s, kLogMs / 1000.0 + 0.8);
 }
 
 }  // namespace
