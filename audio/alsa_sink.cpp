@@ -213,6 +213,10 @@ void AlsaSink::shut_down() {
 }
 
 void AlsaSink::device_loop() {
+  // Feeding the device is as urgent as refilling the buffers: a device
+  // thread held up for the length of the queue (209 ms) lets the device run
+  // dry, and the sound server then loses what it held.
+  threads_.raise_priority();
   std::unique_lock<std::mutex> hold(lock_);
   for (;;) {
     if (command_ != Command::None) {
