@@ -32,7 +32,17 @@ ThreadId PosixThreads::start_thread(int (*routine)(void*), void* argument) {
     slot.head = 0;
     slot.count = 0;
     // The queue exists before the thread does, so nothing posted is lost.
-    if (pthread_create(&slot.thread, nullptr, thread_main, &slot) != 0) {
+    pthread_attr_t attributes;
+    if (pthread_attr_init(&attributes) != 0) {
+      slot.used = false;
+      return 0;
+    }
+    pthread_attr_setdetachstate(&attributes, waiting_ == Waiting::ByJoin
+                                                 ? PTHREAD_CREATE_JOINABLE
+                                                 : PTHREAD_CREATE_DETACHED);
+    const int created = pthread_create(&slot.thread, &attributes, thread_main, &slot);
+    pthread_attr_destroy(&attributes);
+    if (created != 0) {
       slot.used = false;
       return 0;
     }
@@ -86,7 +96,7 @@ void PosixThreads::sleep_ms(uint32_t milliseconds) {
 int PosixThreads::join(ThreadId thread) {
   if (thread == 0 || thread > static_cast<ThreadId>(kMaxThreads)) return -1;
   Slot& slot = slots_[thread - 1];
-  if (!slot.used) return -1;
+  if (!slot.used || waiting_ != Waiting::ByJoin) return -1;
   void* result = nullptr;
   pthread_join(slot.thread, &result);
   slot.used = false;

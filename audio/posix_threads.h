@@ -12,7 +12,10 @@ class PosixThreads final : public EngineThreads {
   // Far more than can be in flight: six buffers, the open and the close.
   static constexpr int kQueueLength = 32;
 
-  PosixThreads() = default;
+  // The program never waits for its threads, so they are detached. Tests
+  // keep them joinable, to wait for them before the instance goes away.
+  enum class Waiting { Never, ByJoin };
+  explicit PosixThreads(Waiting waiting = Waiting::Never) : waiting_(waiting) {}
   PosixThreads(const PosixThreads&) = delete;
   PosixThreads& operator=(const PosixThreads&) = delete;
 
@@ -23,8 +26,7 @@ class PosixThreads final : public EngineThreads {
   void sleep_ms(uint32_t milliseconds) override;
 
   // Waits until the thread has returned and gives back its routine's result.
-  // The program itself never waits for its threads; tests do, before the
-  // instance goes away.
+  // Only for an instance made with Waiting::ByJoin; -1 otherwise.
   int join(ThreadId thread);
 
  private:
@@ -46,5 +48,6 @@ class PosixThreads final : public EngineThreads {
   };
   static void* thread_main(void* slot);
 
+  Waiting waiting_;
   Slot slots_[kMaxThreads];
 };

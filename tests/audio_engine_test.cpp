@@ -268,7 +268,7 @@ class InstantDevice final : public AudioSink {
 TEST(AudioEngineThreaded, EveryFrameReachesTheDeviceInOrderAndStopEndsTheThread) {
   SampleRing ring;
   Chip chip{ring};
-  PosixThreads threads;
+  PosixThreads threads{PosixThreads::Waiting::ByJoin};
   InstantDevice device{threads};
   AudioEngine engine{chip, ring, device, threads};
   ASSERT_TRUE(engine.start());
