@@ -2,6 +2,10 @@
 
 #include <cstdlib>
 
+#include "audio/audio_engine.h"
+#include "audio/audio_sink.h"
+#include "audio/clock.h"
+#include "audio/engine_threads.h"
 #include "audio/play_loop.h"
 #include "audio/sample_ring.h"
 #include "audio/wav_renderer.h"
@@ -13,10 +17,12 @@
 
 namespace {
 
-// The program's one ring, one chip, one renderer, one log.
+// The program's one ring, one chip, one renderer, one engine, one log.
 SampleRing ring;
 Chip chip(ring);
 WavRenderer renderer(chip, ring);
+AudioEngine engine(chip, ring, system_audio_sink(), system_threads());
+PlayLoop live(chip, ring, engine, system_clock());
 RegisterLog register_log;
 
 void wait_at_exit() {
@@ -47,7 +53,7 @@ int player_main(int argc, const char* const* argv) {
   const int code = command_line.output_path != nullptr
                        ? renderer.render(register_log, command_line.input_path,
                                          command_line.output_path)
-                       : play_loop(register_log, command_line.input_path);
+                       : live.play(register_log, command_line.input_path);
   register_log.close();
   return code;
 }
