@@ -14,36 +14,6 @@ void SampleRing::set_offsets_for_test(uint32_t read, uint32_t write) {
   write_offset_.store(write, std::memory_order_release);
 }
 
-namespace {
-
-// Writes count copies of a 4-byte frame from destination on. A loop of 4-byte
-// copies, which the compiler turns into wide stores.
-void fill_frames(uint8_t* destination, const uint8_t (&frame)[4], uint32_t count) {
-  uint32_t pattern = 0;
-  std::memcpy(&pattern, frame, sizeof pattern);
-  for (uint32_t i = 0; i < count; ++i) {
-    std::memcpy(destination + 4 * static_cast<size_t>(i), &pattern, sizeof pattern);
-  }
-}
-
-}  // namespace
-
-void SampleRing::push_repeated(int16_t left, int16_t right, uint32_t count) {
-  if (count == 0) return;
-  const uint16_t l = static_cast<uint16_t>(left);
-  const uint16_t r = static_cast<uint16_t>(right);
-  const uint8_t frame[4] = {static_cast<uint8_t>(l), static_cast<uint8_t>(l >> 8),
-                            static_cast<uint8_t>(r), static_cast<uint8_t>(r >> 8)};
-  const uint32_t to_end = (kBytes - write_position_) / 4;
-  const uint32_t first = count < to_end ? count : to_end;
-  fill_frames(storage_ + write_position_, frame, first);
-  fill_frames(storage_, frame, count - first);
-  uint32_t next = write_position_ + 4 * count;
-  if (next >= kBytes) next -= kBytes;
-  write_position_ = next;
-  write_offset_.store(next, std::memory_order_release);
-}
-
 uint32_t SampleRing::fill_level() const {
   const uint32_t write = write_offset_.load(std::memory_order_acquire);
   const uint32_t read = read_offset_.load(std::memory_order_acquire);

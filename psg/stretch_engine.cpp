@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 
 namespace {
 
@@ -88,6 +89,25 @@ void shift_noise(NoiseGenerator* noise, uint64_t shifts) {
   noise->output = static_cast<uint16_t>((state >> 32) & 1u);
 }
 
+// The tick on which heard noise next changes: the next shift that finds bit 0
+// set. Shifts that find it clear change nothing the mixer sees. The search
+// stops at the 64th shift, which then simply ends a stretch.
+uint64_t ticks_to_toggle(const NoiseGenerator& noise) {
+  uint32_t shift_register = noise.shift_register;
+  uint32_t shifts = 1;
+  while ((shift_register & 1u) == 0 && shifts < 64) {
+    shift_register <<= 1;
+    if (shift_register & 0x80000000u) shift_register ^= 0x08000001u;
+    ++shifts;
+  }
+  const uint32_t counter = noise.counter;
+  const uint64_t first = counter > 1 ? counter : 1;
+  if (shifts == 1) return first;
+  // The first shift reloads from a counter of 1 (or 0), the rest every period.
+  const uint32_t second = noise.period + (counter == 0 ? 0u : 1u) - 1;
+  return first + second + uint64_t{shifts - 2} * noise.period;
+}
+
 // The tick on which the j-th frame from now falls due (j >= 1): the first
 // tick t with accumulator + 44100 t >= j x 1000000.
 uint64_t ticks_to_frame(uint32_t accumulator, uint32_t j) {
@@ -167,6 +187,8 @@ void StretchEngine::update_hearing() {
     noise_heard = noise_heard || (channel.noise_enable != 0 && heard(channel));
     envelope_heard = envelope_heard || channel.envelope_mode != 0;
   }
+  // A holding envelope's steps change nothing until a restart.
+  envelope_heard = envelope_heard && chip_.envelope.direction != 0;
   noise_heard = noise_heard && chip_.noise.period != 0;
   if (noise_heard && !noise_heard_) catch_up_noise();
   if (!noise_heard && noise_heard_) noise_synced_at_ = now_;
@@ -253,24 +275,38 @@ uint32_t StretchEngine::run(uint32_t ticks) {
   int16_t right = 0;
   chip.mix(&left, &right);
 
+  // What is heard cannot change inside a run, only at writes: the generators
+  // to follow are gathered once. (Stores into the ring's byte storage may
+  // alias anything, so locals also keep them out of memory.)
+  ToneChannel* heard_tones[3] = {};
+  int heard_count = 0;
+  for (int i = 0; i < 3; ++i) {
+    if (tone_heard_[i]) heard_tones[heard_count++] = &chip.channels[static_cast<size_t>(i)];
+  }
+  NoiseGenerator* const noise = noise_heard_ ? &chip.noise : nullptr;
+  EnvelopeGenerator* envelope =
+      envelope_heard_ && chip.envelope.period != 0 ? &chip.envelope : nullptr;
+  bool envelope_heard = envelope_heard_;
+  // Heard noise runs only at the shifts that toggle its output; the ticks in
+  // between are owed to it and paid on those shifts and at the end.
+  uint64_t noise_owed = 0;
+  uint64_t to_toggle = noise != nullptr ? ticks_to_toggle(*noise) : UINT64_MAX;
+
+  uint32_t accumulator = chip.accumulator;
   uint32_t remaining = ticks;
   while (remaining != 0) {
     // The stretch ends on the first tick at which anything heard changes.
     // A counter of 0 or 1 acts on the next tick; the envelope counter is
     // always below its period.
     uint64_t length = std::min<uint64_t>(remaining, to_edge);
-    for (int i = 0; i < 3; ++i) {
-      if (!tone_heard_[i]) continue;
-      const uint16_t counter = chip.channels[static_cast<size_t>(i)].counter;
+    for (int i = 0; i < heard_count; ++i) {
+      const uint16_t counter = heard_tones[i]->counter;
       length = std::min<uint64_t>(length, counter > 1 ? counter : 1);
     }
-    if (noise_heard_) {
-      const uint16_t counter = chip.noise.counter;
-      length = std::min<uint64_t>(length, counter > 1 ? counter : 1);
-    }
-    if (envelope_heard_ && chip.envelope.period != 0) {
-      const uint32_t period = chip.envelope.period;
-      const uint32_t counter = chip.envelope.counter;
+    length = std::min(length, to_toggle);
+    if (envelope != nullptr) {
+      const uint32_t period = envelope->period;
+      const uint32_t counter = envelope->counter;
       length = std::min<uint64_t>(length, period > counter + 1 ? period - counter : 1);
     }
 
@@ -278,39 +314,48 @@ uint32_t StretchEngine::run(uint32_t ticks) {
     // all the current frame. 44100 x (2^32 - 1) still fits in 64 bits.
     const uint64_t quiet = length - 1;
     if (quiet != 0) {
-      const uint64_t sum = chip.accumulator + kRate * quiet;
+      const uint64_t sum = accumulator + kRate * quiet;
       const uint32_t due = static_cast<uint32_t>(sum / kClock);
-      chip.accumulator = static_cast<uint32_t>(sum - due * kClock);
-      ring_.push_repeated(left, right, due);
-      frames += due;
-      const uint16_t q16 = static_cast<uint16_t>(quiet);  // below a tone counter
-      for (int i = 0; i < 3; ++i) {
-        if (tone_heard_[i]) chip.channels[static_cast<size_t>(i)].counter -= q16;
+      accumulator = static_cast<uint32_t>(sum - due * kClock);
+      if (due != 0) {
+        ring_.push_repeated(left, right, due);
+        frames += due;
       }
-      if (noise_heard_)
-        chip.noise.counter = static_cast<uint16_t>(chip.noise.counter - quiet);
-      if (envelope_heard_ && chip.envelope.period != 0) {
-        chip.envelope.counter += static_cast<uint32_t>(quiet);
-      }
+      // Below every heard counter, so 16 bits hold it when there is one.
+      const uint16_t q16 = static_cast<uint16_t>(quiet);
+      for (int i = 0; i < heard_count; ++i) heard_tones[i]->counter -= q16;
+      if (envelope != nullptr) envelope->counter += static_cast<uint32_t>(quiet);
     }
 
     // The last tick, exactly as Chip::tick() runs it, for the generators that
     // are heard.
-    if (envelope_heard_) chip.step_envelope();
-    for (int i = 0; i < 3; ++i) {
-      if (tone_heard_[i]) chip.channels[static_cast<size_t>(i)].tick();
+    if (envelope_heard) chip.step_envelope();
+    for (int i = 0; i < heard_count; ++i) heard_tones[i]->tick();
+    if (noise != nullptr) {
+      noise_owed += length;
+      to_toggle -= length;
+      if (to_toggle == 0) {
+        shift_noise(noise, run_countdown(&noise->counter, noise->period, noise_owed));
+        noise_owed = 0;
+        to_toggle = ticks_to_toggle(*noise);
+      }
     }
-    if (noise_heard_) chip.noise.tick();
     chip.mix(&left, &right);
-    chip.accumulator += Chip::kFrameRate;
-    if (chip.accumulator >= Chip::kChipClock) {
-      chip.accumulator -= Chip::kChipClock;
+    accumulator += Chip::kFrameRate;
+    if (accumulator >= Chip::kChipClock) {
+      accumulator -= Chip::kChipClock;
       ring_.push(left, right);
       ++frames;
     }
 
-    now_ += length;
     remaining -= static_cast<uint32_t>(length);
+    if (envelope != nullptr && envelope->direction == 0) {
+      // The envelope now holds: its steps change nothing until a restart.
+      envelope = nullptr;
+      envelope_heard = false;
+      envelope_heard_ = false;
+      envelope_synced_at_ = now_ + (ticks - remaining);
+    }
     to_edge -= length;
     band_ticks += length;
     if (to_edge == 0) {
@@ -320,8 +365,13 @@ uint32_t StretchEngine::run(uint32_t ticks) {
       band = band_of(frames);
       band_ticks = 1;
       if (band == Band::High) break;
-      to_edge = ticks_to_frame(chip.accumulator, next_band_edge(frames) - frames);
+      to_edge = ticks_to_frame(accumulator, next_band_edge(frames) - frames);
     }
+  }
+  chip.accumulator = accumulator;
+  now_ += ticks - remaining;
+  if (noise != nullptr) {
+    shift_noise(noise, run_countdown(&noise->counter, noise->period, noise_owed));
   }
 
   apply_feedback(band, band_ticks, &drift);
