@@ -89,10 +89,17 @@ void shift_noise(NoiseGenerator* noise, uint64_t shifts) {
   noise->output = static_cast<uint16_t>((state >> 32) & 1u);
 }
 
-// The tick on which heard noise next changes: the next shift that finds bit 0
-// set. Shifts that find it clear change nothing the mixer sees. The search
-// stops at the 64th shift, which then simply ends a stretch.
-uint64_t ticks_to_toggle(const NoiseGenerator& noise) {
+// When heard noise next changes: at the next shift that finds bit 0 set.
+// Shifts that find it clear change nothing the mixer sees. The search stops
+// at the 64th shift, which then simply ends a stretch with no change.
+struct NoiseToggle {
+  uint64_t ticks;           // from now to that shift
+  uint32_t shift_register;  // the register just before it
+  uint16_t counter;         // the counter just after it
+};
+
+NoiseToggle next_toggle(const NoiseGenerator& noise) {
+  NoiseToggle toggle{};
   uint32_t shift_register = noise.shift_register;
   uint32_t shifts = 1;
   while ((shift_register & 1u) == 0 && shifts < 64) {
@@ -100,12 +107,19 @@ uint64_t ticks_to_toggle(const NoiseGenerator& noise) {
     if (shift_register & 0x80000000u) shift_register ^= 0x08000001u;
     ++shifts;
   }
+  toggle.shift_register = shift_register;
   const uint32_t counter = noise.counter;
   const uint64_t first = counter > 1 ? counter : 1;
-  if (shifts == 1) return first;
-  // The first shift reloads from a counter of 1 (or 0), the rest every period.
-  const uint32_t second = noise.period + (counter == 0 ? 0u : 1u) - 1;
-  return first + second + uint64_t{shifts - 2} * noise.period;
+  // The first shift reloads from a counter of 1 (or 0), the rest from 1.
+  const uint32_t after_first = noise.period + (counter == 0 ? 0u : 1u) - 1;
+  if (shifts == 1) {
+    toggle.ticks = first;
+    toggle.counter = static_cast<uint16_t>(after_first);
+  } else {
+    toggle.ticks = first + after_first + uint64_t{shifts - 2} * noise.period;
+    toggle.counter = noise.period;
+  }
+  return toggle;
 }
 
 // The tick on which the j-th frame from now falls due (j >= 1): the first
@@ -263,99 +277,136 @@ uint32_t StretchEngine::run(uint32_t ticks) {
     if (frames <= kHighFrames) return Band::Middle;
     return Band::High;
   };
+  // Far beyond any run: a generator that never acts within one.
+  constexpr uint64_t kNever = uint64_t{1} << 62;
 
   uint32_t frames = ring_.fill_level() / 4;
   Band band = band_of(frames);
   uint64_t band_ticks = 0;
   int drift = ring_.drift_correction();
+  uint32_t accumulator = chip.accumulator;
   // Ticks until the frame that takes the fill level into the next band.
-  uint64_t to_edge = ticks_to_frame(chip.accumulator, next_band_edge(frames) - frames);
+  uint64_t to_edge = ticks_to_frame(accumulator, next_band_edge(frames) - frames);
 
-  int16_t left = 0;
-  int16_t right = 0;
-  chip.mix(&left, &right);
-
-  // What is heard cannot change inside a run, only at writes: the generators
-  // to follow are gathered once. (Stores into the ring's byte storage may
-  // alias anything, so locals also keep them out of memory.)
-  ToneChannel* heard_tones[3] = {};
-  int heard_count = 0;
-  for (int i = 0; i < 3; ++i) {
-    if (tone_heard_[i]) heard_tones[heard_count++] = &chip.channels[static_cast<size_t>(i)];
+  // The loop works on copies of the state it changes, in locals the compiler
+  // can keep in registers (stores into the ring's byte storage may alias any
+  // memory), and writes them back at the end. What is heard cannot change
+  // inside a run, only at writes.
+  //
+  // Per channel: ticks until its flip-flop flips (kNever when unheard), the
+  // period it reloads with, and what its gates do.
+  uint64_t tone_due[3];
+  uint32_t tone_period[3];
+  uint8_t flip[3];
+  int16_t amplitude[3];
+  bool gate_always[3];  // tone enabled with period 0: the gate stays open
+  bool gate_tone[3];    // tone enabled with a period: the flip-flop opens it
+  bool gate_noise[3];   // noise enabled and running: its output opens it
+  for (size_t i = 0; i < 3; ++i) {
+    const ToneChannel& channel = chip.channels[i];
+    tone_period[i] = channel.period;
+    flip[i] = channel.flip_flop;
+    amplitude[i] = channel.amplitude;
+    gate_always[i] = channel.tone_enable != 0 && channel.period == 0;
+    gate_tone[i] = channel.tone_enable != 0 && channel.period != 0;
+    gate_noise[i] = channel.noise_enable != 0 && chip.noise.period != 0;
+    tone_due[i] = tone_heard_[i] ? std::max<uint32_t>(channel.counter, 1) : kNever;
   }
-  NoiseGenerator* const noise = noise_heard_ ? &chip.noise : nullptr;
-  EnvelopeGenerator* envelope =
-      envelope_heard_ && chip.envelope.period != 0 ? &chip.envelope : nullptr;
-  bool envelope_heard = envelope_heard_;
+  // A counter of 0 reloads one tick early the first time.
+  bool tone_from_zero[3] = {chip.channels[0].counter == 0, chip.channels[1].counter == 0,
+                            chip.channels[2].counter == 0};
+
   // Heard noise runs only at the shifts that toggle its output; the ticks in
   // between are owed to it and paid on those shifts and at the end.
+  NoiseGenerator* const noise = noise_heard_ ? &chip.noise : nullptr;
+  uint8_t noise_output = static_cast<uint8_t>(chip.noise.output != 0);
   uint64_t noise_owed = 0;
-  uint64_t to_toggle = noise != nullptr ? ticks_to_toggle(*noise) : UINT64_MAX;
+  NoiseToggle toggle{kNever, 0, 0};
+  if (noise != nullptr) toggle = next_toggle(*noise);
+  uint64_t to_toggle = toggle.ticks;
 
-  uint32_t accumulator = chip.accumulator;
+  // The envelope: ticks until its next step, kNever when unheard or frozen.
+  const bool envelope_heard = envelope_heard_ && chip.envelope.period != 0;
+  const uint32_t envelope_period = chip.envelope.period;
+  uint64_t to_step = envelope_heard ? envelope_period - chip.envelope.counter : kNever;
+  bool envelope_held = false;
+  uint64_t hold_tick = 0;  // ticks into the run at which it began to hold
+
+  // One channel's share of the mix, as Chip::contribution() gives it.
+  const auto channel_out = [&](size_t i) {
+    const bool open = gate_always[i] || (gate_tone[i] && flip[i] != 0) ||
+                      (gate_noise[i] && noise_output != 0);
+    return open ? amplitude[i] : static_cast<int16_t>(-amplitude[i]);
+  };
+  int16_t out[3] = {channel_out(0), channel_out(1), channel_out(2)};
+
   uint32_t remaining = ticks;
   while (remaining != 0) {
     // The stretch ends on the first tick at which anything heard changes.
-    // A counter of 0 or 1 acts on the next tick; the envelope counter is
-    // always below its period.
     uint64_t length = std::min<uint64_t>(remaining, to_edge);
-    for (int i = 0; i < heard_count; ++i) {
-      const uint16_t counter = heard_tones[i]->counter;
-      length = std::min<uint64_t>(length, counter > 1 ? counter : 1);
-    }
-    length = std::min(length, to_toggle);
-    if (envelope != nullptr) {
-      const uint32_t period = envelope->period;
-      const uint32_t counter = envelope->counter;
-      length = std::min<uint64_t>(length, period > counter + 1 ? period - counter : 1);
-    }
+    length = std::min(length, std::min(tone_due[0], std::min(tone_due[1], tone_due[2])));
+    length = std::min(length, std::min(to_toggle, to_step));
 
     // Every tick but the last changes nothing but counters: its frames are
     // all the current frame. 44100 x (2^32 - 1) still fits in 64 bits.
-    const uint64_t quiet = length - 1;
-    if (quiet != 0) {
-      const uint64_t sum = accumulator + kRate * quiet;
-      const uint32_t due = static_cast<uint32_t>(sum / kClock);
-      accumulator = static_cast<uint32_t>(sum - due * kClock);
-      if (due != 0) {
-        ring_.push_repeated(left, right, due);
-        frames += due;
-      }
-      // Below every heard counter, so 16 bits hold it when there is one.
-      const uint16_t q16 = static_cast<uint16_t>(quiet);
-      for (int i = 0; i < heard_count; ++i) heard_tones[i]->counter -= q16;
-      if (envelope != nullptr) envelope->counter += static_cast<uint32_t>(quiet);
+    const uint64_t sum = accumulator + kRate * (length - 1);
+    const uint32_t due = static_cast<uint32_t>(sum / kClock);
+    accumulator = static_cast<uint32_t>(sum - due * kClock);
+    if (due != 0) {
+      ring_.push_repeated(static_cast<int16_t>(out[0] + out[1]),
+                          static_cast<int16_t>(out[1] + out[2]), due);
+      frames += due;
     }
 
-    // The last tick, exactly as Chip::tick() runs it, for the generators that
-    // are heard.
-    if (envelope_heard) chip.step_envelope();
-    for (int i = 0; i < heard_count; ++i) heard_tones[i]->tick();
+    // The last tick, as Chip::tick() runs it: envelope, tones, noise, frame.
+    to_step -= length;
+    if (to_step == 0) {
+      chip.envelope.counter = 0;
+      chip.advance_envelope_level();
+      for (size_t i = 0; i < 3; ++i) {
+        amplitude[i] = chip.channels[i].amplitude;
+        out[i] = channel_out(i);
+      }
+      to_step = envelope_period;
+      if (chip.envelope.direction == 0) {
+        // Holding: its steps change nothing until a restart.
+        to_step = kNever;
+        envelope_held = true;
+        hold_tick = ticks - remaining + length;
+      }
+    }
+    for (size_t i = 0; i < 3; ++i) {
+      tone_due[i] -= length;
+      if (tone_due[i] == 0) {
+        flip[i] ^= 1u;
+        tone_due[i] = tone_period[i] - (tone_from_zero[i] ? 1u : 0u);
+        tone_from_zero[i] = false;
+        out[i] = channel_out(i);
+      }
+    }
     if (noise != nullptr) {
       noise_owed += length;
       to_toggle -= length;
       if (to_toggle == 0) {
-        shift_noise(noise, run_countdown(&noise->counter, noise->period, noise_owed));
+        noise->shift_register = toggle.shift_register;
+        noise->counter = toggle.counter;
+        noise->shift();
         noise_owed = 0;
-        to_toggle = ticks_to_toggle(*noise);
+        noise_output = static_cast<uint8_t>(noise->output != 0);
+        toggle = next_toggle(*noise);
+        to_toggle = toggle.ticks;
+        for (size_t i = 0; i < 3; ++i) out[i] = channel_out(i);
       }
     }
-    chip.mix(&left, &right);
     accumulator += Chip::kFrameRate;
     if (accumulator >= Chip::kChipClock) {
       accumulator -= Chip::kChipClock;
-      ring_.push(left, right);
+      ring_.push(static_cast<int16_t>(out[0] + out[1]),
+                 static_cast<int16_t>(out[1] + out[2]));
       ++frames;
     }
 
     remaining -= static_cast<uint32_t>(length);
-    if (envelope != nullptr && envelope->direction == 0) {
-      // The envelope now holds: its steps change nothing until a restart.
-      envelope = nullptr;
-      envelope_heard = false;
-      envelope_heard_ = false;
-      envelope_synced_at_ = now_ + (ticks - remaining);
-    }
     to_edge -= length;
     band_ticks += length;
     if (to_edge == 0) {
@@ -368,10 +419,27 @@ uint32_t StretchEngine::run(uint32_t ticks) {
       to_edge = ticks_to_frame(accumulator, next_band_edge(frames) - frames);
     }
   }
+
+  // Back into the chip. A heard tone's counter is its ticks to the next flip:
+  // a counter of 0 or 1 flipped on the first tick, leaving one of at least 7.
+  const uint64_t elapsed = ticks - remaining;
   chip.accumulator = accumulator;
-  now_ += ticks - remaining;
+  for (size_t i = 0; i < 3; ++i) {
+    chip.channels[i].flip_flop = flip[i];
+    if (tone_heard_[i]) chip.channels[i].counter = static_cast<uint16_t>(tone_due[i]);
+  }
   if (noise != nullptr) {
     shift_noise(noise, run_countdown(&noise->counter, noise->period, noise_owed));
+  }
+  if (envelope_heard && !envelope_held) {
+    chip.envelope.counter = envelope_period - static_cast<uint32_t>(to_step);
+  }
+  now_ += elapsed;
+  if (envelope_held) {
+    // The counter stopped at 0 on the step that made it hold; it runs on from
+    // there, unheard, as from a restart.
+    envelope_heard_ = false;
+    envelope_synced_at_ = now_ - (elapsed - hold_tick);
   }
 
   apply_feedback(band, band_ticks, &drift);
@@ -379,5 +447,5 @@ uint32_t StretchEngine::run(uint32_t ticks) {
   static constexpr int16_t kStates[] = {SampleRing::kStateEmpty, SampleRing::kStateLow,
                                         SampleRing::kStateMiddle, SampleRing::kStateHigh};
   ring_.set_ring_state(kStates[static_cast<int>(band)]);
-  return ticks - remaining;
+  return static_cast<uint32_t>(elapsed);
 }
