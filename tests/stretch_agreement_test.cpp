@@ -14,6 +14,7 @@
 #include "audio/wav_renderer.h"
 #include "bench/stress_logs.h"
 #include "common/messages.h"
+#include "psg/stretch_engine.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -367,6 +368,57 @@ TEST(StretchAgreement, FailuresAndTheSizeLimitSurfaceAtTheSameCall) {
     EXPECT_EQ(stretches.code, ticks.code) << "limit " << limit;
     EXPECT_EQ(stretches.err, ticks.err) << "limit " << limit;
     EXPECT_EQ(stretches.write_sizes, ticks.write_sizes) << "limit " << limit;
+  }
+}
+
+// The fill feedback, tick by tick against whole runs, from every band and
+// from drift corrections anywhere in range: the renderer never looks at the
+// drift, so only this test holds the engine to it.
+TEST(StretchAgreement, RunsLeaveTheFeedbackThatEveryTickWouldLeave) {
+  for (uint32_t start_frames : {0u, 1u, 3071u, 3072u, 9200u, 9216u}) {
+    for (int drift : {-100, -37, -3, 0, 4, 42, 100}) {
+      for (uint32_t ticks : {1u, 2u, 23u, 500u, 20000u}) {
+        SampleRing slow_ring;
+        Chip slow(slow_ring);
+        SampleRing fast_ring;
+        Chip fast(fast_ring);
+        StretchEngine engine(fast, fast_ring);
+        for (Chip* chip : {&slow, &fast}) {
+          chip->install_volume_table(kFullLevels);
+          chip->reset();
+        }
+        engine.start();
+        for (SampleRing* ring : {&slow_ring, &fast_ring}) {
+          ring->set_offsets_for_test(0, start_frames * 4);
+          ring->set_drift_correction(static_cast<int16_t>(drift));
+        }
+        // A tone, so that the run is made of more than one stretch.
+        slow.write_register(0, 3);
+        engine.write_register(0, 3);
+        slow.write_register(8, 9);
+        engine.write_register(8, 9);
+        uint32_t left = ticks;
+        while (left != 0) {
+          const uint32_t ran = engine.run(left);
+          for (uint32_t t = 0; t < ran; ++t) {
+            slow.tick();
+            slow_ring.feedback_update();
+          }
+          left -= ran;
+          const std::string where = std::to_string(start_frames) + " frames, drift " +
+                                    std::to_string(drift) + ", " + std::to_string(ticks) +
+                                    " ticks";
+          ASSERT_EQ(fast_ring.drift_correction(), slow_ring.drift_correction()) << where;
+          ASSERT_EQ(fast_ring.ring_state(), slow_ring.ring_state()) << where;
+          ASSERT_EQ(fast_ring.write_offset(), slow_ring.write_offset()) << where;
+          // A run stops only where the ring asks for a flush.
+          if (left != 0) {
+            ASSERT_EQ(fast_ring.ring_state(), SampleRing::kStateHigh) << where;
+            break;
+          }
+        }
+      }
+    }
   }
 }
 
