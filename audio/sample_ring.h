@@ -76,21 +76,32 @@ class SampleRing {
   }
 
   // Appends count copies of one frame and publishes them all with one store:
-  // the same bytes and offsets as count calls of push(). Only for a producer
-  // that knows there is room (fill level + 4 x count at most 49148), as the
-  // renderer does since it drains the ring at 36868 bytes.
+  // the same published bytes and offsets as count calls of push(). It may
+  // also write up to three more copies into the free slots after the run,
+  // which later frames overwrite before anyone reads them. Only for a
+  // producer that knows there is room for count + 3 frames, as the renderer
+  // does since it drains the ring at 36868 bytes.
   void push_repeated(int16_t left, int16_t right, uint32_t count) {
     const uint16_t l = static_cast<uint16_t>(left);
     const uint16_t r = static_cast<uint16_t>(right);
     const uint8_t frame[4] = {static_cast<uint8_t>(l), static_cast<uint8_t>(l >> 8),
                               static_cast<uint8_t>(r), static_cast<uint8_t>(r >> 8)};
-    uint32_t pattern = 0;
-    std::memcpy(&pattern, frame, sizeof pattern);
-    const uint32_t to_end = (kBytes - write_position_) / 4;
-    const uint32_t first = count < to_end ? count : to_end;
-    fill_frames(storage_ + write_position_, pattern, first);
-    fill_frames(storage_, pattern, count - first);
-    uint32_t next = write_position_ + 4 * count;
+    uint8_t block[16];
+    for (int i = 0; i < 16; i += 4) std::memcpy(block + i, frame, 4);
+    const uint32_t bytes = 4 * count;
+    uint8_t* destination = storage_ + write_position_;
+    if (write_position_ + bytes + 12 <= kBytes) {
+      // Whole 16-byte blocks: no odd frames at the end to branch over.
+      for (uint32_t i = 0; i < bytes; i += 16) std::memcpy(destination + i, block, 16);
+    } else {
+      // Near the end of the storage: frame by frame, wrapping round.
+      uint32_t position = write_position_;
+      for (uint32_t i = 0; i < count; ++i) {
+        std::memcpy(storage_ + position, frame, 4);
+        position = position + 4 == kBytes ? 0 : position + 4;
+      }
+    }
+    uint32_t next = write_position_ + bytes;
     if (next >= kBytes) next -= kBytes;
     write_position_ = next;
     write_offset_.store(next, std::memory_order_release);
@@ -115,13 +126,6 @@ class SampleRing {
   uint8_t* storage() { return storage_; }
 
  private:
-  // Writes count copies of a 4-byte frame: a loop of 4-byte copies, which
-  // the compiler turns into wide stores.
-  static void fill_frames(uint8_t* destination, uint32_t pattern, uint32_t count) {
-    for (uint32_t i = 0; i < count; ++i) {
-      std::memcpy(destination + 4 * static_cast<size_t>(i), &pattern, sizeof pattern);
-    }
-  }
   uint32_t next_write_offset() const {
     const uint32_t next = write_position_ + 4;
     return next == kBytes ? 0 : next;
