@@ -4,9 +4,10 @@
 #include "common/messages.h"
 
 WavRenderer::FlushResult WavRenderer::flush(FILE* file) {
+  bool wrote = false;
   for (;;) {
     const uint32_t count = ring_.drain(staging_);
-    if (count == 0) return FlushResult::Done;
+    if (count == 0) break;
     // The header's sizes are 32-bit: stop before they would wrap.
     if (static_cast<uint64_t>(byte_counter_) + count > max_data_bytes) {
       log_error("Too much sound for one WAV file (more than %lu bytes).\n",
@@ -18,7 +19,15 @@ WavRenderer::FlushResult WavRenderer::flush(FILE* file) {
       return FlushResult::WriteFailed;
     }
     byte_counter_ += count;
+    wrote = true;
   }
+  // Frames the system cannot store are a failed frame write, whichever piece
+  // the stream's buffer happened to hold them in.
+  if (wrote && !files_.flush(file)) {
+    log_error("Can't write to output file.\n");
+    return FlushResult::WriteFailed;
+  }
+  return FlushResult::Done;
 }
 
 int WavRenderer::finish(FILE* file, const char* output_path, int code) {

@@ -28,7 +28,7 @@ enum class RenderPath : uint8_t { Stretches, TickByTick };
 
 class WavRenderer {
  public:
-  WavRenderer(Chip& chip, SampleRing& ring, OutputFiles& files = stdio_output_files())
+  WavRenderer(Chip& chip, SampleRing& ring, OutputFiles& files = wav_output_files())
       : chip_(chip), ring_(ring), files_(files), engine_(chip, ring) {}
 
   // Runs the chip over the whole log (opened, at its first event) and writes
@@ -52,7 +52,8 @@ class WavRenderer {
   // The flush that the ring state asks for before the next tick, if any.
   bool flush_if_high(FILE* file);
 
-  // Drains the ring into the file in pieces of up to 6144 bytes.
+  // Drains the ring into the file in pieces of up to 6144 bytes, then hands
+  // what the stream buffers to the system.
   FlushResult flush(FILE* file);
   // Closes the file, deletes it unless the code is 0, returns the code.
   int finish(FILE* file, const char* output_path, int code);

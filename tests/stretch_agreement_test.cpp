@@ -58,6 +58,13 @@ class MemoryFiles final : public OutputFiles {
     return true;
   }
   bool close(FILE* stream) override { return std::fclose(stream) == 0; }
+  bool flush(FILE*) override {
+    ++flushes;
+    mix(0xF1u);
+    return flushes != fail_flush_at;
+  }
+  int fail_flush_at = 0;  // 1-based; 0: none
+  int flushes = 0;
 
  private:
   void mix(uint64_t value) {
@@ -74,18 +81,21 @@ struct Outcome {
   std::vector<size_t> write_sizes;
   std::string image;
   uint64_t trace = 0;
+  int flushes = 0;
   std::unique_ptr<SampleRing> ring;
   std::unique_ptr<Chip> chip;
 };
 
 Outcome render(const std::string& log_path, RenderPath path, int fail_write_at = 0,
-               uint32_t max_data_bytes = kWavMaxDataBytes, bool keep_image = true) {
+               uint32_t max_data_bytes = kWavMaxDataBytes, bool keep_image = true,
+               int fail_flush_at = 0) {
   Outcome outcome;
   outcome.ring = std::make_unique<SampleRing>();
   outcome.chip = std::make_unique<Chip>(*outcome.ring);
   outcome.chip->install_volume_table(kFullLevels);
   MemoryFiles files(keep_image);
   files.fail_write_at = fail_write_at;
+  files.fail_flush_at = fail_flush_at;
   auto renderer = std::make_unique<WavRenderer>(*outcome.chip, *outcome.ring, files);
   renderer->path = path;
   renderer->max_data_bytes = max_data_bytes;
@@ -101,6 +111,7 @@ Outcome render(const std::string& log_path, RenderPath path, int fail_write_at =
   outcome.write_sizes = std::move(files.write_sizes);
   outcome.image = std::move(files.image);
   outcome.trace = files.trace;
+  outcome.flushes = files.flushes;
   return outcome;
 }
 
@@ -343,8 +354,9 @@ TEST(StretchAgreement, TheLongestDelayGivesTheSameBytesWholeOrInPieces) {
   }
 }
 
-// Every write of a render made to fail in turn: the same code, the same
-// messages and the same calls on both paths. The limit on the data size too.
+// Every write and every flush of a render made to fail in turn: the same
+// code, the same messages and the same calls on both paths. The limit on the
+// data size too.
 TEST(StretchAgreement, FailuresAndTheSizeLimitSurfaceAtTheSameCall) {
   TempDir dir;
   const std::string path = dir.file("song.txt");
@@ -360,6 +372,22 @@ TEST(StretchAgreement, FailuresAndTheSizeLimitSurfaceAtTheSameCall) {
     EXPECT_EQ(stretches.code, ticks.code) << "write " << at;
     EXPECT_EQ(stretches.err, ticks.err) << "write " << at;
     EXPECT_EQ(stretches.write_sizes, ticks.write_sizes) << "write " << at;
+  }
+  // The system refusing what the stream buffered, at each flush of the ring.
+  ASSERT_GT(clean.flushes, 2);
+  for (int at = 1; at <= clean.flushes; ++at) {
+    const Outcome ticks =
+        render(path, RenderPath::TickByTick, 0, kWavMaxDataBytes, true, at);
+    const Outcome stretches =
+        render(path, RenderPath::Stretches, 0, kWavMaxDataBytes, true, at);
+    const std::string message = "Zarnik: Can't write to output file.\n";
+    // Inside the loop once; in the final flush once more by the render.
+    EXPECT_EQ(ticks.code, 6) << "flush " << at;
+    EXPECT_EQ(ticks.err, at < clean.flushes ? message : message + message)
+        << "flush " << at;
+    EXPECT_EQ(stretches.code, ticks.code) << "flush " << at;
+    EXPECT_EQ(stretches.err, ticks.err) << "flush " << at;
+    EXPECT_EQ(stretches.write_sizes, ticks.write_sizes) << "flush " << at;
   }
   for (uint32_t limit : {0u, 6143u, 36868u, 40000u, 100000u}) {
     const Outcome ticks = render(path, RenderPath::TickByTick, 0, limit);
