@@ -13,7 +13,8 @@ mkdir -p "$out"
 cp examples/demo/demo.txt "$out/demo.txt"
 
 echo "== Google Benchmark (x_realtime = seconds of sound per second)"
-./build/bench/render_bench --benchmark_min_time=1 2>/dev/null | grep -v '^Starting\|^Done'
+./build/bench/render_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true 2>/dev/null |
+  grep -E "Benchmark|_median|_min"
 
 export PROMPT=
 for log in demo sparse dense; do
