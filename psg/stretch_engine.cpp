@@ -339,6 +339,11 @@ uint32_t StretchEngine::run(uint32_t ticks) {
     return open ? amplitude[i] : static_cast<int16_t>(-amplitude[i]);
   };
   int16_t out[3] = {channel_out(0), channel_out(1), channel_out(2)};
+  const auto pack = [&] {
+    return SampleRing::pack_frame(static_cast<int16_t>(out[0] + out[1]),
+                                  static_cast<int16_t>(out[1] + out[2]));
+  };
+  uint32_t frame = pack();  // the current frame, repacked after each change
 
   uint32_t remaining = ticks;
   while (remaining != 0) {
@@ -353,12 +358,12 @@ uint32_t StretchEngine::run(uint32_t ticks) {
     const uint32_t due = static_cast<uint32_t>(sum / kClock);
     accumulator = static_cast<uint32_t>(sum - due * kClock);
     if (due != 0) {
-      ring_.push_repeated(static_cast<int16_t>(out[0] + out[1]),
-                          static_cast<int16_t>(out[1] + out[2]), due);
+      ring_.push_repeated(frame, due);
       frames += due;
     }
 
     // The last tick, as Chip::tick() runs it: envelope, tones, noise, frame.
+    bool changed = false;
     to_step -= length;
     if (to_step == 0) {
       chip.envelope.counter = 0;
@@ -367,6 +372,7 @@ uint32_t StretchEngine::run(uint32_t ticks) {
         amplitude[i] = chip.channels[i].amplitude;
         out[i] = channel_out(i);
       }
+      changed = true;
       to_step = envelope_period;
       if (chip.envelope.direction == 0) {
         // Holding: its steps change nothing until a restart.
@@ -382,6 +388,7 @@ uint32_t StretchEngine::run(uint32_t ticks) {
         tone_due[i] = tone_period[i] - (tone_from_zero[i] ? 1u : 0u);
         tone_from_zero[i] = false;
         out[i] = channel_out(i);
+        changed = true;
       }
     }
     if (noise != nullptr) {
@@ -395,14 +402,17 @@ uint32_t StretchEngine::run(uint32_t ticks) {
         noise_output = static_cast<uint8_t>(noise->output != 0);
         toggle = next_toggle(*noise);
         to_toggle = toggle.ticks;
-        for (size_t i = 0; i < 3; ++i) out[i] = channel_out(i);
+        for (size_t i = 0; i < 3; ++i) {
+          if (gate_noise[i]) out[i] = channel_out(i);
+        }
+        changed = true;
       }
     }
+    if (changed) frame = pack();
     accumulator += Chip::kFrameRate;
     if (accumulator >= Chip::kChipClock) {
       accumulator -= Chip::kChipClock;
-      ring_.push(static_cast<int16_t>(out[0] + out[1]),
-                 static_cast<int16_t>(out[1] + out[2]));
+      ring_.push_frame(frame);
       ++frames;
     }
 

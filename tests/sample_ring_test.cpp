@@ -27,7 +27,7 @@ TEST(SampleRing, ARunOfEqualFramesIsWhatSingleFramesWouldBe) {
       one_by_one.set_offsets_for_test(start, start);
       run.set_offsets_for_test(start, start);
       for (uint32_t i = 0; i < count; ++i) one_by_one.push(-2, 0x1234);
-      run.push_repeated(-2, 0x1234, count);
+      run.push_repeated(SampleRing::pack_frame(-2, 0x1234), count);
       EXPECT_EQ(run.write_offset(), one_by_one.write_offset()) << start << " " << count;
       // The frames, and nothing touched beyond three spare frames after them.
       for (uint32_t i = 0; i < SampleRing::kBytes; ++i) {
