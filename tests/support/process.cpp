@@ -1,6 +1,7 @@
 #include "tests/support/process.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -35,6 +36,11 @@ ProcessResult run_program(const std::string& program,
       const rlimit limit{static_cast<rlim_t>(options.file_size_limit),
                          static_cast<rlim_t>(options.file_size_limit)};
       setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    if (options.drop_root && getuid() == 0 &&
+        (setgroups(0, nullptr) != 0 || setgid(kNobodyId) != 0 ||
+         setuid(kNobodyId) != 0)) {
+      _exit(125);
     }
     for (const auto& [name, value] : options.environment) {
       if (value) {
@@ -75,8 +81,10 @@ ProcessResult run_program(const std::string& program,
     }
   }
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  rusage usage{};
+  while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
   }
   if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
+  result.max_rss_kb = usage.ru_maxrss;
   return result;
 }

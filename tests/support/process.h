@@ -10,6 +10,7 @@ struct ProcessResult {
   int exit_code = -1;  // -1 when the process did not exit normally
   std::string out;
   std::string err;
+  long max_rss_kb = 0;  // the process's peak resident memory
 };
 
 struct ProcessOptions {
@@ -20,7 +21,13 @@ struct ProcessOptions {
   // with SIGXFSZ ignored so that a write past it simply falls short, as on a
   // full disk.
   long file_size_limit = -1;
+  // Run as the unprivileged user "nobody" when the tests run as root, so that
+  // file permissions apply to the program as they would to a user.
+  bool drop_root = false;
 };
+
+// The uid and gid that drop_root switches to.
+inline constexpr unsigned kNobodyId = 65534;
 
 // Runs program with args (argv[0] is the program path) with standard input
 // from /dev/null, and waits for it.
