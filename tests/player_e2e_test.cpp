@@ -198,4 +198,14 @@ TEST_F(Zarnik, WithoutAnOutputItPlaysLiveOrSaysWhyNot) {
   EXPECT_EQ(access(dir_.file("out.wav").c_str(), F_OK), -1);
 }
 
+TEST_F(Zarnik, AFullDiskFoundWhenPatchingTheSizesIsReportedAndTheFileDeleted) {
+  // The whole 44-byte file is still in the stream's buffer when the renderer
+  // seeks back to patch the sizes; the seek pushes it out and the disk refuses.
+  const std::string in = write_log("song.txt", kTextHeader + "0:07:38\n");
+  const ProcessResult r = run({in, "-o", "out.wav"}, 0);
+  EXPECT_EQ(r.exit_code, 7);
+  EXPECT_EQ(r.err, "Zarnik: Can't write to output file.\n");
+  EXPECT_FALSE(file_exists(dir_.file("out.wav")));
+}
+
 }  // namespace
