@@ -131,25 +131,11 @@ TEST(ConversionFailures, AFailedCloseAfterAFailedWriteAddsNothing) {
   const std::string cant_write = "Tubrel: Can't write to [" + dir.file("out.bin") + "]\n";
   // Write 1 is the magic (code 4), write 2 the first record (code 6).
   for (const int code : {4, 6}) {
-    class FailingTwice final : public OutputFiles {
-     public:
-      explicit FailingTwice(int write_at) : write_at_(write_at) {}
-      FILE* open(const char* path) override { return stdio_output_files().open(path); }
-      size_t write(FILE* stream, const void* data, size_t size) override {
-        return ++writes_ == write_at_ ? 0
-                                      : stdio_output_files().write(stream, data, size);
-      }
-      bool seek(FILE*, long) override { return false; }
-      bool close(FILE* stream) override {
-        stdio_output_files().close(stream);
-        return false;
-      }
-
-     private:
-      int write_at_;
-      int writes_ = 0;
-    };
-    FailingTwice files(code == 4 ? 1 : 2);
+    FaultyFiles files;
+    files.fail_kind = FaultyFiles::Kind::Write;
+    files.fail_at = code == 4 ? 1 : 2;
+    files.close_fails_too = true;
+    std::remove(dir.file("out.bin").c_str());
     const ConvertRun run = convert(dir, log, files);
     EXPECT_EQ(run.code, code);
     EXPECT_EQ(run.err, cant_write);

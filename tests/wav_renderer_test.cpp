@@ -101,13 +101,16 @@ TEST_F(Renderer, EveryFailedWriteIsReportedAndTheFileDeleted) {
     EXPECT_FALSE(run.file_left) << c.what;
   }
   // A close that fails after another failure changes neither code nor message.
-  FaultyFiles both;
-  both.fail_kind = FaultyFiles::Kind::Write;
-  both.fail_at = 1;
-  const RenderRun header = render(kShort, both);
-  EXPECT_EQ(header.code, 4);
-  EXPECT_EQ(header.err, kCantWrite);
-  EXPECT_FALSE(header.file_left);
+  for (const int write_at : {1, 5, 7, 8}) {
+    FaultyFiles both;
+    both.fail_kind = FaultyFiles::Kind::Write;
+    both.fail_at = write_at;
+    both.close_fails_too = true;
+    const RenderRun run = render(write_at == 5 ? kTwoSeconds : kShort, both);
+    EXPECT_EQ(run.code, write_at == 1 ? 4 : write_at == 5 ? 6 : write_at == 7 ? 7 : 8);
+    EXPECT_EQ(run.err, kCantWrite) << write_at;
+    EXPECT_FALSE(run.file_left) << write_at;
+  }
   // The short log's final flush is writes 4 to 6 (6144, 6144, 5352 bytes);
   // the data size is write 7 and the RIFF size write 8.
   FaultyFiles files;

@@ -11,6 +11,8 @@ class FaultyFiles final : public OutputFiles {
   enum class Kind { None, Open, Write, Seek, Close };
   Kind fail_kind = Kind::None;
   int fail_at = 0;  // 1-based count of calls of that kind
+  // Every close fails as well, to check that a second failure changes nothing.
+  bool close_fails_too = false;
   // The size asked of every write, failed or not.
   std::vector<size_t> write_sizes;
 
@@ -34,7 +36,7 @@ class FaultyFiles final : public OutputFiles {
   // A failed close still releases the stream: the caller cannot retry it.
   bool close(FILE* stream) override {
     const bool real = stdio_output_files().close(stream);
-    return !fails(Kind::Close, closes_) && real;
+    return !fails(Kind::Close, closes_) && !close_fails_too && real;
   }
 
  private:
