@@ -2,6 +2,7 @@
 // folder for files, and a check that stops the run with a reason.
 #pragma once
 
+#include <sanitizer/common_interface_defs.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -11,15 +12,19 @@
 #include <filesystem>
 #include <string>
 
-// Stops the fuzzer with a finding when a property does not hold.
-#define FUZZ_REQUIRE(condition)                                                \
-  do {                                                                         \
-    if (!(condition)) {                                                        \
-      std::fprintf(stderr, "%s:%d: property failed: %s\n", __FILE__, __LINE__, \
-                   #condition);                                                \
-      std::abort();                                                            \
-    }                                                                          \
+// Stops the fuzzer with a finding when a property does not hold. The reason
+// goes through the sanitizer's report channel, which libFuzzer keeps open
+// when it silences the programs' own output (-close_fd_mask).
+#define FUZZ_REQUIRE(condition)                                                  \
+  do {                                                                           \
+    if (!(condition)) {                                                          \
+      __sanitizer_report_error_summary("property failed at " __FILE__            \
+                                       ":" FUZZ_LINE(__LINE__) ": " #condition); \
+      std::abort();                                                              \
+    }                                                                            \
   } while (0)
+#define FUZZ_LINE(line) FUZZ_STRINGIFY(line)
+#define FUZZ_STRINGIFY(text) #text
 
 // The input bytes as a stream read like a file; an empty input reads as an
 // empty file.
