@@ -183,4 +183,17 @@ TEST_F(Tubrel, AFullDiskFoundOnlyAtTheCloseIsStillReported) {
   EXPECT_EQ(read_file(dir_.file("empty.bin")), "");
 }
 
+TEST_F(Tubrel, AFileSizeLimitEndsTheConversionWithAReportNotASignal) {
+  std::string log = kTextHeader;
+  for (int i = 0; i < 5000; ++i) log += std::to_string(i * 100) + ":00:01\n";
+  const std::string in = write_log("song.txt", log);
+  ProcessOptions options = in_dir();
+  options.file_size_limit = 1000;
+  options.ignore_file_size_signal = false;
+  const ProcessResult r = run_program(TUBREL_EXE, {in, "-o", "song.bin"}, options);
+  EXPECT_EQ(r.exit_code, 6);
+  EXPECT_EQ(r.err, "Tubrel: Can't write to [song.bin]\n");
+  EXPECT_EQ(read_file(dir_.file("song.bin")).substr(0, 9), kBinaryHeader);
+}
+
 }  // namespace

@@ -208,4 +208,18 @@ TEST_F(Zarnik, AFullDiskFoundWhenPatchingTheSizesIsReportedAndTheFileDeleted) {
   EXPECT_FALSE(file_exists(dir_.file("out.wav")));
 }
 
+TEST_F(Zarnik, AFileSizeLimitEndsTheRenderWithAReportNotASignal) {
+  // Under `ulimit -f` a write past the limit raises SIGXFSZ, which would kill
+  // the player and leave a half-written WAV with placeholder sizes behind.
+  const std::string in = write_log("song.txt", kTextHeader + "0:08:0F\n2000000:08:00\n");
+  ProcessOptions options = in_dir();
+  options.file_size_limit = 20000;
+  options.ignore_file_size_signal = false;
+  const ProcessResult r = run_program(ZARNIK_EXE, {in, "-o", "out.wav"}, options);
+  EXPECT_EQ(r.exit_code, 6);
+  EXPECT_EQ(r.err, "Zarnik: Can't write to output file.\n");
+  EXPECT_EQ(r.out, kZarnikBanner + "Starting to save [out.wav]\nDone.\n");
+  EXPECT_FALSE(file_exists(dir_.file("out.wav")));
+}
+
 }  // namespace

@@ -32,7 +32,7 @@ ProcessResult run_program(const std::string& program,
       _exit(126);
     }
     if (options.file_size_limit >= 0) {
-      signal(SIGXFSZ, SIG_IGN);
+      signal(SIGXFSZ, options.ignore_file_size_signal ? SIG_IGN : SIG_DFL);
       const rlimit limit{static_cast<rlim_t>(options.file_size_limit),
                          static_cast<rlim_t>(options.file_size_limit)};
       setrlimit(RLIMIT_FSIZE, &limit);

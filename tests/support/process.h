@@ -18,9 +18,12 @@ struct ProcessOptions {
   // Environment changes: a value sets the variable, nullopt removes it.
   std::vector<std::pair<std::string, std::optional<std::string>>> environment;
   // When not negative: the largest file the process may write (RLIMIT_FSIZE),
-  // with SIGXFSZ ignored so that a write past it simply falls short, as on a
-  // full disk.
+  // normally with SIGXFSZ ignored so that a write past it simply falls short,
+  // as on a full disk.
   long file_size_limit = -1;
+  // Whether the limit comes with SIGXFSZ ignored; false leaves the signal's
+  // default action, which ends a process that does not ignore it itself.
+  bool ignore_file_size_signal = true;
   // Run as the unprivileged user "nobody" when the tests run as root, so that
   // file permissions apply to the program as they would to a user.
   bool drop_root = false;
