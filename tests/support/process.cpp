@@ -10,6 +10,28 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
+
+namespace {
+
+// The program's peak resident memory so far (VmHWM, which starts afresh at
+// exec), or -1 while the child is not yet that program or /proc is missing.
+long peak_memory_kb(pid_t pid, const std::string& program) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string base = program.substr(program.find_last_of('/') + 1).substr(0, 15);
+  std::string line;
+  bool is_program = false;
+  while (std::getline(status, line)) {
+    if (line.rfind("Name:", 0) == 0) {
+      is_program = line.substr(line.find_first_not_of(" \t", 5)) == base;
+    } else if (line.rfind("VmHWM:", 0) == 0 && is_program) {
+      return std::strtol(line.c_str() + 6, nullptr, 10);
+    }
+  }
+  return -1;
+}
+
+}  // namespace
 
 ProcessResult run_program(const std::string& program,
                           const std::vector<std::string>& args,
@@ -63,7 +85,12 @@ ProcessResult run_program(const std::string& program,
   std::string* sinks[2] = {&result.out, &result.err};
   int open_count = 2;
   while (open_count > 0) {
-    if (poll(fds, 2, -1) < 0) {
+    const int ready = poll(fds, 2, options.sample_memory ? 20 : -1);
+    if (options.sample_memory) {
+      const long peak = peak_memory_kb(pid, program);
+      if (peak >= 0) result.memory_samples_kb.push_back(peak);
+    }
+    if (ready < 0) {
       if (errno == EINTR) continue;
       break;
     }
@@ -81,10 +108,8 @@ ProcessResult run_program(const std::string& program,
     }
   }
   int status = 0;
-  rusage usage{};
-  while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
   if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
-  result.max_rss_kb = usage.ru_maxrss;
   return result;
 }

@@ -10,7 +10,9 @@ struct ProcessResult {
   int exit_code = -1;  // -1 when the process did not exit normally
   std::string out;
   std::string err;
-  long max_rss_kb = 0;  // the process's peak resident memory
+  // With sample_memory: the program's peak resident memory (kB), read about
+  // every 20 ms while it ran; each sample is the peak so far.
+  std::vector<long> memory_samples_kb;
 };
 
 struct ProcessOptions {
@@ -27,6 +29,8 @@ struct ProcessOptions {
   // Run as the unprivileged user "nobody" when the tests run as root, so that
   // file permissions apply to the program as they would to a user.
   bool drop_root = false;
+  // Fill memory_samples_kb (Linux /proc).
+  bool sample_memory = false;
 };
 
 // The uid and gid that drop_root switches to.
