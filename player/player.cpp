@@ -11,6 +11,7 @@
 #include "audio/wav_renderer.h"
 #include "common/command_line.h"
 #include "common/exit_wait.h"
+#include "common/file_limits.h"
 #include "common/messages.h"
 #include "common/register_log.h"
 #include "psg/chip.h"
@@ -35,6 +36,7 @@ void wait_at_exit() {
 int player_main(int argc, const char* const* argv) {
   std::atexit(wait_at_exit);
   set_program_name("Zarnik");
+  make_oversized_writes_fail();
   print_banner("PSG register log player");
 
   CommandLine command_line;
