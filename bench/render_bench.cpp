@@ -80,13 +80,18 @@ std::string write_log(const char* name, const std::string& text) {
   return path;
 }
 
-const std::string kDemo = std::string(EXAMPLES_DIR) + "/demo/demo.txt";
+// The demo song as it ships (binary) and as it is written (text).
+const std::string kDemo = std::string(EXAMPLES_DIR) + "/demo/demo.bin";
+const std::string kDemoText = std::string(EXAMPLES_DIR) + "/demo/demo.txt";
 constexpr double kDemoSeconds = 63.903147;
 const std::string kSparse = write_log("sparse_bench.txt", stress_logs::sparse_log(60));
 const std::string kDense = write_log("dense_bench.txt", stress_logs::dense_log(3));
 
 void BM_DemoSong_Stretches(benchmark::State& s) {
   render_file(s, kDemo, kDemoSeconds, RenderPath::Stretches);
+}
+void BM_DemoSongText_Stretches(benchmark::State& s) {
+  render_file(s, kDemoText, kDemoSeconds, RenderPath::Stretches);
 }
 void BM_DemoSong_TickByTick(benchmark::State& s) {
   render_file(s, kDemo, kDemoSeconds, RenderPath::TickByTick);
@@ -104,6 +109,7 @@ void BM_DenseLog_TickByTick(benchmark::State& s) {
   render_file(s, kDense, 3, RenderPath::TickByTick);
 }
 BENCHMARK(BM_DemoSong_Stretches)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_DemoSongText_Stretches)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_DemoSong_TickByTick)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SparseLog_Stretches)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SparseLog_TickByTick)->Unit(benchmark::kMillisecond)->UseRealTime();

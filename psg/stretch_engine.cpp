@@ -347,6 +347,57 @@ uint32_t StretchEngine::run(uint32_t ticks) {
 
   uint32_t remaining = ticks;
   while (remaining != 0) {
+    // Noise toggles are most of the stretches (drums): while the next toggle
+    // comes before anything else, only the noise level can change, so run
+    // toggle after toggle with the two frames it can give worked out once.
+    if (noise != nullptr) {
+      uint64_t others = std::min<uint64_t>(remaining, to_edge);
+      others =
+          std::min(others, std::min(tone_due[0], std::min(tone_due[1], tone_due[2])));
+      others = std::min(others, to_step);
+      if (to_toggle < others) {
+        uint32_t framed[2];
+        for (uint8_t level = 0; level < 2; ++level) {
+          noise_output = level;
+          for (size_t i = 0; i < 3; ++i) out[i] = channel_out(i);
+          framed[level] = pack();
+        }
+        uint64_t spent = 0;
+        do {
+          const uint64_t sum = accumulator + kRate * (to_toggle - 1);
+          const uint32_t due = static_cast<uint32_t>(sum / kClock);
+          accumulator = static_cast<uint32_t>(sum - due * kClock);
+          if (due != 0) {
+            ring_.push_repeated(frame, due);
+            frames += due;
+          }
+          // The toggle's tick: the tones and the envelope are not due.
+          noise->shift_register = toggle.shift_register;
+          noise->counter = toggle.counter;
+          noise->shift();
+          frame = framed[noise->output & 1u];
+          accumulator += Chip::kFrameRate;
+          if (accumulator >= Chip::kChipClock) {
+            accumulator -= Chip::kChipClock;
+            ring_.push_frame(frame);
+            ++frames;
+          }
+          spent += to_toggle;
+          others -= to_toggle;
+          toggle = next_toggle(*noise);
+          to_toggle = toggle.ticks;
+        } while (to_toggle < others);
+        noise_owed = 0;
+        noise_output = static_cast<uint8_t>(noise->output & 1u);
+        for (size_t i = 0; i < 3; ++i) out[i] = channel_out(i);
+        remaining -= static_cast<uint32_t>(spent);
+        to_edge -= spent;
+        band_ticks += spent;
+        for (size_t i = 0; i < 3; ++i) tone_due[i] -= spent;
+        to_step -= spent;
+      }
+    }
+
     // The stretch ends on the first tick at which anything heard changes.
     uint64_t length = std::min<uint64_t>(remaining, to_edge);
     length = std::min(length, std::min(tone_due[0], std::min(tone_due[1], tone_due[2])));

@@ -29,10 +29,10 @@ TEST(SampleRing, ARunOfEqualFramesIsWhatSingleFramesWouldBe) {
       for (uint32_t i = 0; i < count; ++i) one_by_one.push(-2, 0x1234);
       run.push_repeated(SampleRing::pack_frame(-2, 0x1234), count);
       EXPECT_EQ(run.write_offset(), one_by_one.write_offset()) << start << " " << count;
-      // The frames, and nothing touched beyond three spare frames after them.
+      // The frames, and nothing touched beyond the spare frames after them.
       for (uint32_t i = 0; i < SampleRing::kBytes; ++i) {
         const uint32_t offset = (start + i) % SampleRing::kBytes;
-        if (i >= 4 * count && i < 4 * count + 12) continue;
+        if (i >= 4 * count && i < 4 * count + SampleRing::kRepeatSlack) continue;
         ASSERT_EQ(run.storage()[offset], one_by_one.storage()[offset])
             << start << " " << count << " at " << offset;
       }

@@ -194,7 +194,8 @@ TEST_F(Streams, AMillionLongestDelaysConvertReadBackAndRenderUntilTheDiskIsFull)
 
   // 74.6 hours of sound, past what a WAV header can describe: the render stops
   // at the header's limit, in flat memory, and leaves a device alone.
-  const ProcessResult rendered = run(ZARNIK_EXE, {dir_.file("long.bin"), "-o", "/dev/null"});
+  const ProcessResult rendered =
+      run(ZARNIK_EXE, {dir_.file("long.bin"), "-o", "/dev/null"});
   EXPECT_EQ(rendered.exit_code, 6);
   EXPECT_EQ(rendered.err,
             "Zarnik: Too much sound for one WAV file (more than 4294967256 bytes).\n");
