@@ -108,13 +108,34 @@ void BM_DenseLog_Stretches(benchmark::State& s) {
 void BM_DenseLog_TickByTick(benchmark::State& s) {
   render_file(s, kDense, 3, RenderPath::TickByTick);
 }
-BENCHMARK(BM_DemoSong_Stretches)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_DemoSongText_Stretches)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_DemoSong_TickByTick)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_SparseLog_Stretches)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_SparseLog_TickByTick)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_DenseLog_Stretches)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_DenseLog_TickByTick)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_DemoSong_Stretches)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinWarmUpTime(0.2);
+BENCHMARK(BM_DemoSongText_Stretches)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinWarmUpTime(0.2);
+BENCHMARK(BM_DemoSong_TickByTick)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinWarmUpTime(0.2);
+BENCHMARK(BM_SparseLog_Stretches)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinWarmUpTime(0.2);
+BENCHMARK(BM_SparseLog_TickByTick)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinWarmUpTime(0.2);
+BENCHMARK(BM_DenseLog_Stretches)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinWarmUpTime(0.2);
+BENCHMARK(BM_DenseLog_TickByTick)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinWarmUpTime(0.2);
 
 }  // namespace
 

@@ -356,11 +356,17 @@ uint32_t StretchEngine::run(uint32_t ticks) {
           std::min(others, std::min(tone_due[0], std::min(tone_due[1], tone_due[2])));
       others = std::min(others, to_step);
       if (to_toggle < others) {
+        // Only the channels that take the noise differ between the two.
+        int16_t by_level[2][3] = {{out[0], out[1], out[2]}, {out[0], out[1], out[2]}};
         uint32_t framed[2];
         for (uint8_t level = 0; level < 2; ++level) {
           noise_output = level;
-          for (size_t i = 0; i < 3; ++i) out[i] = channel_out(i);
-          framed[level] = pack();
+          for (size_t i = 0; i < 3; ++i) {
+            if (gate_noise[i]) by_level[level][i] = channel_out(i);
+          }
+          framed[level] = SampleRing::pack_frame(
+              static_cast<int16_t>(by_level[level][0] + by_level[level][1]),
+              static_cast<int16_t>(by_level[level][1] + by_level[level][2]));
         }
         uint64_t spent = 0;
         do {
@@ -389,7 +395,7 @@ uint32_t StretchEngine::run(uint32_t ticks) {
         } while (to_toggle < others);
         noise_owed = 0;
         noise_output = static_cast<uint8_t>(noise->output & 1u);
-        for (size_t i = 0; i < 3; ++i) out[i] = channel_out(i);
+        for (size_t i = 0; i < 3; ++i) out[i] = by_level[noise_output][i];
         remaining -= static_cast<uint32_t>(spent);
         to_edge -= spent;
         band_ticks += spent;
@@ -419,7 +425,9 @@ uint32_t StretchEngine::run(uint32_t ticks) {
     if (to_step == 0) {
       chip.envelope.counter = 0;
       chip.advance_envelope_level();
+      // The step rewrote the amplitudes of the channels that follow it.
       for (size_t i = 0; i < 3; ++i) {
+        if (chip.channels[i].envelope_mode == 0) continue;
         amplitude[i] = chip.channels[i].amplitude;
         out[i] = channel_out(i);
       }
