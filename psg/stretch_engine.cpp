@@ -345,6 +345,27 @@ uint32_t StretchEngine::run(uint32_t ticks) {
   };
   uint32_t frame = pack();  // the current frame, repacked after each change
 
+  // The frames that fall due in the first length - 1 ticks of a stretch: all
+  // the current frame. 44100 x (2^32 - 1) still fits in 64 bits.
+  const auto fill_stretch = [&](uint64_t length) {
+    const uint64_t sum = accumulator + kRate * (length - 1);
+    const uint32_t due = static_cast<uint32_t>(sum / kClock);
+    accumulator = static_cast<uint32_t>(sum - due * kClock);
+    if (due != 0) {
+      ring_.push_repeated(frame, due);
+      frames += due;
+    }
+  };
+  // The resampler at the end of a stretch's last tick.
+  const auto resample_last_tick = [&] {
+    accumulator += Chip::kFrameRate;
+    if (accumulator >= Chip::kChipClock) {
+      accumulator -= Chip::kChipClock;
+      ring_.push_frame(frame);
+      ++frames;
+    }
+  };
+
   uint32_t remaining = ticks;
   while (remaining != 0) {
     // Noise toggles are most of the stretches (drums): while the next toggle
@@ -370,24 +391,13 @@ uint32_t StretchEngine::run(uint32_t ticks) {
         }
         uint64_t spent = 0;
         do {
-          const uint64_t sum = accumulator + kRate * (to_toggle - 1);
-          const uint32_t due = static_cast<uint32_t>(sum / kClock);
-          accumulator = static_cast<uint32_t>(sum - due * kClock);
-          if (due != 0) {
-            ring_.push_repeated(frame, due);
-            frames += due;
-          }
+          fill_stretch(to_toggle);
           // The toggle's tick: the tones and the envelope are not due.
           noise->shift_register = toggle.shift_register;
           noise->counter = toggle.counter;
           noise->shift();
           frame = framed[noise->output & 1u];
-          accumulator += Chip::kFrameRate;
-          if (accumulator >= Chip::kChipClock) {
-            accumulator -= Chip::kChipClock;
-            ring_.push_frame(frame);
-            ++frames;
-          }
+          resample_last_tick();
           spent += to_toggle;
           others -= to_toggle;
           toggle = next_toggle(*noise);
@@ -409,15 +419,8 @@ uint32_t StretchEngine::run(uint32_t ticks) {
     length = std::min(length, std::min(tone_due[0], std::min(tone_due[1], tone_due[2])));
     length = std::min(length, std::min(to_toggle, to_step));
 
-    // Every tick but the last changes nothing but counters: its frames are
-    // all the current frame. 44100 x (2^32 - 1) still fits in 64 bits.
-    const uint64_t sum = accumulator + kRate * (length - 1);
-    const uint32_t due = static_cast<uint32_t>(sum / kClock);
-    accumulator = static_cast<uint32_t>(sum - due * kClock);
-    if (due != 0) {
-      ring_.push_repeated(frame, due);
-      frames += due;
-    }
+    // Every tick but the last changes nothing but counters.
+    fill_stretch(length);
 
     // The last tick, as Chip::tick() runs it: envelope, tones, noise, frame.
     bool changed = false;
@@ -468,12 +471,7 @@ uint32_t StretchEngine::run(uint32_t ticks) {
       }
     }
     if (changed) frame = pack();
-    accumulator += Chip::kFrameRate;
-    if (accumulator >= Chip::kChipClock) {
-      accumulator -= Chip::kChipClock;
-      ring_.push_frame(frame);
-      ++frames;
-    }
+    resample_last_tick();
 
     remaining -= static_cast<uint32_t>(length);
     to_edge -= length;
