@@ -41,10 +41,12 @@ else
 fi
 
 echo "== wine prefix ($WINEARCH)"
-"$WINELOADER" wineboot -i
-# One server for the whole run: without it every test start waits for a new
+# One server for the whole run, started first (a second one refuses to start
+# while the prefix's server runs): without it every test start waits for a new
 # server to come up and every exit for it to linger and go.
+mkdir -p "$WINEPREFIX"
 wineserver -p
+"$WINELOADER" wineboot -i
 
 # configure_and_build ARCH [CMAKE OPTION...]
 configure_and_build() {
