@@ -47,6 +47,10 @@ echo "== wine prefix ($WINEARCH)"
 mkdir -p "$WINEPREFIX"
 wineserver -p
 "$WINELOADER" wineboot -i
+# Sound goes through PulseAudio only. Without this wine falls back to ALSA
+# when no sound server runs, and ALSA's complaints about the missing card land
+# on the player's standard error stream.
+"$WINELOADER" reg add 'HKCU\Software\Wine\Drivers' /v Audio /d pulse /f >/dev/null
 
 # configure_and_build ARCH [CMAKE OPTION...]
 configure_and_build() {
