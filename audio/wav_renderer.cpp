@@ -4,9 +4,10 @@
 #include "common/messages.h"
 
 WavRenderer::FlushResult WavRenderer::flush(FILE* file) {
+  bool wrote = false;
   for (;;) {
     const uint32_t count = ring_.drain(staging_);
-    if (count == 0) return FlushResult::Done;
+    if (count == 0) break;
     // The header's sizes are 32-bit: stop before they would wrap.
     if (static_cast<uint64_t>(byte_counter_) + count > max_data_bytes) {
       log_error("Too much sound for one WAV file (more than %lu bytes).\n",
@@ -18,7 +19,15 @@ WavRenderer::FlushResult WavRenderer::flush(FILE* file) {
       return FlushResult::WriteFailed;
     }
     byte_counter_ += count;
+    wrote = true;
   }
+  // Frames the system cannot store are a failed frame write, whichever piece
+  // the stream's buffer happened to hold them in.
+  if (wrote && !files_.flush(file)) {
+    log_error("Can't write to output file.\n");
+    return FlushResult::WriteFailed;
+  }
+  return FlushResult::Done;
 }
 
 int WavRenderer::finish(FILE* file, const char* output_path, int code) {
@@ -31,6 +40,46 @@ int WavRenderer::finish(FILE* file, const char* output_path, int code) {
   // symbolic link named as the output stays where it is.
   if (code != kRenderOk && is_regular_file(output_path)) delete_file(output_path);
   return code;
+}
+
+bool WavRenderer::flush_if_high(FILE* file) {
+  // The flush check comes before a tick and the feedback after it, so every
+  // flush in the loop finds exactly 36868 bytes and the ring never fills
+  // while rendering.
+  if (ring_.ring_state() != SampleRing::kStateHigh) return true;
+  if (flush(file) != FlushResult::Done) return false;
+  ring_.set_ring_state(SampleRing::kStateMiddle);
+  return true;
+}
+
+bool WavRenderer::run_ticks(RegisterLog& log, FILE* file) {
+  uint32_t delay = 0;
+  uint8_t reg = 0;
+  uint8_t value = 0;
+  while (log.event_reader(&delay, &reg, &value)) {
+    for (; delay != 0; --delay) {
+      if (!flush_if_high(file)) return false;
+      chip_.tick();
+      ring_.feedback_update();
+    }
+    chip_.write_register(reg, value);
+  }
+  return true;
+}
+
+bool WavRenderer::run_stretches(RegisterLog& log, FILE* file) {
+  uint32_t delay = 0;
+  uint8_t reg = 0;
+  uint8_t value = 0;
+  while (log.event_reader(&delay, &reg, &value)) {
+    // The engine stops right after the tick that asks for a flush.
+    while (delay != 0) {
+      if (!flush_if_high(file)) return false;
+      delay -= engine_.run(delay);
+    }
+    engine_.write_register(reg, value);
+  }
+  return true;
 }
 
 int WavRenderer::render(RegisterLog& log, const char* input_path,
@@ -63,25 +112,17 @@ int WavRenderer::render(RegisterLog& log, const char* input_path,
     return finish(file, output_path, kRenderNoData);
   }
   chip_.reset();
-  chip_.write_register(reg, value);
-
-  uint32_t delay = 0;
-  while (log.event_reader(&delay, &reg, &value)) {
-    for (; delay != 0; --delay) {
-      // The flush check comes before the tick and the feedback after it, so
-      // every flush in the loop finds exactly 36868 bytes and the ring never
-      // fills while rendering.
-      if (ring_.ring_state() == SampleRing::kStateHigh) {
-        if (flush(file) != FlushResult::Done) {
-          return finish(file, output_path, kRenderCantWriteFrames);
-        }
-        ring_.set_ring_state(SampleRing::kStateMiddle);
-      }
-      chip_.tick();
-      ring_.feedback_update();
-    }
+  bool completed = false;
+  if (path == RenderPath::TickByTick) {
     chip_.write_register(reg, value);
+    completed = run_ticks(log, file);
+  } else {
+    engine_.start();
+    engine_.write_register(reg, value);
+    completed = run_stretches(log, file);
+    engine_.synchronize();
   }
+  if (!completed) return finish(file, output_path, kRenderCantWriteFrames);
 
   switch (flush(file)) {
     case FlushResult::Done: break;

@@ -8,6 +8,7 @@
 #include "common/output_file.h"
 #include "common/register_log.h"
 #include "psg/chip.h"
+#include "psg/stretch_engine.h"
 
 // Exit codes of the renderer (the player's codes 3 to 8).
 enum RenderExit : int {
@@ -20,10 +21,15 @@ enum RenderExit : int {
   kRenderCantWriteRiffSize = 8,
 };
 
+// How the renderer drives the chip. Both write the same bytes through the same
+// calls; stretches are much faster, ticks are the reference they are tested
+// against.
+enum class RenderPath : uint8_t { Stretches, TickByTick };
+
 class WavRenderer {
  public:
-  WavRenderer(Chip& chip, SampleRing& ring, OutputFiles& files = stdio_output_files())
-      : chip_(chip), ring_(ring), files_(files) {}
+  WavRenderer(Chip& chip, SampleRing& ring, OutputFiles& files = wav_output_files())
+      : chip_(chip), ring_(ring), files_(files), engine_(chip, ring) {}
 
   // Runs the chip over the whole log (opened, at its first event) and writes
   // every frame to output_path. Returns 0, or 3 to 8 after logging why; an
@@ -33,10 +39,21 @@ class WavRenderer {
   // The largest data size the header may describe; lowered by tests.
   uint32_t max_data_bytes = kWavMaxDataBytes;
 
+  // Which way the chip runs; the player uses stretches.
+  RenderPath path = RenderPath::Stretches;
+
  private:
   enum class FlushResult { Done, WriteFailed, TooLong };
 
-  // Drains the ring into the file in pieces of up to 6144 bytes.
+  // Runs the chip over the log's remaining events, flushing whenever the ring
+  // state asks for it. False when a flush inside the loop failed.
+  bool run_ticks(RegisterLog& log, FILE* file);
+  bool run_stretches(RegisterLog& log, FILE* file);
+  // The flush that the ring state asks for before the next tick, if any.
+  bool flush_if_high(FILE* file);
+
+  // Drains the ring into the file in pieces of up to 6144 bytes, then hands
+  // what the stream buffers to the system.
   FlushResult flush(FILE* file);
   // Closes the file, deletes it unless the code is 0, returns the code.
   int finish(FILE* file, const char* output_path, int code);
@@ -44,6 +61,7 @@ class WavRenderer {
   Chip& chip_;
   SampleRing& ring_;
   OutputFiles& files_;
+  StretchEngine engine_;
   uint32_t byte_counter_ = 0;
   uint8_t staging_[SampleRing::kDrainBytes] = {};
 };

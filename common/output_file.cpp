@@ -2,7 +2,7 @@
 
 namespace {
 
-class StdioOutputFiles final : public OutputFiles {
+class StdioOutputFiles : public OutputFiles {
  public:
   FILE* open(const char* path) override { return std::fopen(path, "wb"); }
   size_t write(FILE* stream, const void* data, size_t size) override {
@@ -14,9 +14,34 @@ class StdioOutputFiles final : public OutputFiles {
   bool close(FILE* stream) override { return std::fclose(stream) == 0; }
 };
 
+class LargeBufferFiles final : public StdioOutputFiles {
+ public:
+  FILE* open(const char* path) override {
+    FILE* stream = StdioOutputFiles::open(path);
+    if (stream != nullptr && owner_ == nullptr &&
+        std::setvbuf(stream, buffer_, _IOFBF, sizeof buffer_) == 0) {
+      owner_ = stream;
+    }
+    return stream;
+  }
+  bool close(FILE* stream) override {
+    if (stream == owner_) owner_ = nullptr;
+    return StdioOutputFiles::close(stream);
+  }
+
+ private:
+  FILE* owner_ = nullptr;  // the stream that has the buffer
+  alignas(64) char buffer_[64 * 1024] = {};
+};
+
 }  // namespace
 
 OutputFiles& stdio_output_files() {
   static StdioOutputFiles files;
+  return files;
+}
+
+OutputFiles& wav_output_files() {
+  static LargeBufferFiles files;
   return files;
 }

@@ -18,7 +18,16 @@ class OutputFiles {
   // Closes the stream, writing out what it still buffers; false when that
   // failed (the file on disk is then incomplete).
   virtual bool close(FILE* stream) = 0;
+  // Hands what the stream buffers to the system; false when that failed.
+  virtual bool flush(FILE* stream) { return std::fflush(stream) == 0; }
 };
 
 // The standard library's buffered streams.
 OutputFiles& stdio_output_files();
+
+// The same with a 64 KiB buffer, for the WAV renderer: it writes 6144-byte
+// pieces, hundreds of thousands a second, and pushes the buffer out after
+// each flush of the ring, so a full disk still shows at the flush that hit it
+// while the system sees one write per flush instead of one or two per piece.
+// One stream at a time has the large buffer; another keeps the default.
+OutputFiles& wav_output_files();

@@ -4,6 +4,7 @@
 
 #include "common/command_line.h"
 #include "common/exit_wait.h"
+#include "common/file_limits.h"
 #include "common/files.h"
 #include "common/messages.h"
 #include "common/register_log.h"
@@ -95,6 +96,7 @@ void wait_at_exit() {
 int converter_main(int argc, const char* const* argv) {
   std::atexit(wait_at_exit);
   set_program_name("Tubrel");
+  make_oversized_writes_fail();
   print_banner("text to binary PSG register log converter");
 
   CommandLine command_line;

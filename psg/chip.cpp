@@ -79,26 +79,30 @@ void Chip::step_envelope() {
   // 16, so this runs once per call.
   while (envelope.counter >= envelope.period) {
     envelope.counter -= envelope.period;
-    if (envelope.direction == 0) continue;  // holding: the level stays put
-    const int8_t previous = envelope.position;
-    envelope.position = static_cast<int8_t>(envelope.position + envelope.direction);
-    if (envelope.position == -1 || envelope.position == 16) {
-      const EndRule rule = kEndRules[envelope.shape];
-      switch (rule.position) {
-        case EndPosition::Zero: envelope.position = 0; break;
-        case EndPosition::Fifteen: envelope.position = 15; break;
-        case EndPosition::Previous: envelope.position = previous; break;
-      }
-      switch (rule.direction) {
-        case EndDirection::Hold: envelope.direction = 0; break;
-        case EndDirection::Keep: break;
-        case EndDirection::Reverse:
-          envelope.direction = static_cast<int8_t>(-envelope.direction);
-          break;
-      }
-    }
-    refresh_envelope_amplitudes();
+    advance_envelope_level();
   }
+}
+
+void Chip::advance_envelope_level() {
+  if (envelope.direction == 0) return;  // holding: the level stays put
+  const int8_t previous = envelope.position;
+  envelope.position = static_cast<int8_t>(envelope.position + envelope.direction);
+  if (envelope.position == -1 || envelope.position == 16) {
+    const EndRule rule = kEndRules[envelope.shape];
+    switch (rule.position) {
+      case EndPosition::Zero: envelope.position = 0; break;
+      case EndPosition::Fifteen: envelope.position = 15; break;
+      case EndPosition::Previous: envelope.position = previous; break;
+    }
+    switch (rule.direction) {
+      case EndDirection::Hold: envelope.direction = 0; break;
+      case EndDirection::Keep: break;
+      case EndDirection::Reverse:
+        envelope.direction = static_cast<int8_t>(-envelope.direction);
+        break;
+    }
+  }
+  refresh_envelope_amplitudes();
 }
 
 void Chip::write_register(uint8_t reg, uint8_t value) {

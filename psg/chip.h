@@ -140,7 +140,13 @@ class Chip {
     return tone_gate || noise_gate ? amplitude : static_cast<int16_t>(-amplitude);
   }
 
+  // One tick of the envelope's counter; steps the level when a period ends.
   void step_envelope();
+
+  // One step of the envelope level (nothing while it holds), applying the
+  // shape's end rule and refreshing the amplitude of every channel in
+  // envelope mode. The counter is left alone.
+  void advance_envelope_level();
 
   std::array<uint8_t, 16> registers{};
   std::array<ToneChannel, 3> channels{};

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs what building and testing need, on Debian 12, when it is missing.
+# Installs what building and testing need, on Debian 12, when it is missing,
+# and any further packages named as arguments (CI adds the sound server for
+# the live play test). libasound2-dev is ALSA, the Linux sound device.
 # Runs apt-get directly as root and through sudo otherwise.
 set -euo pipefail
 

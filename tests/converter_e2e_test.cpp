@@ -159,6 +159,44 @@ TEST_F(Tubrel, AFullDiskIsReportedAndThePartialOutputKept) {
   EXPECT_LE(written.size(), 1000u);
   EXPECT_EQ(written.substr(0, 9), kBinaryHeader);
 }
+
+TEST_F(Tubrel, AFullDiskFoundOnlyAtTheCloseIsStillReported) {
+  // Small outputs sit in the stream's buffer until the close, where the disk
+  // refuses them: that is a failed write, not a success, and the output
+  // keeps what reached the disk.
+  const std::string in = write_log("song.txt", kTextHeader + "0:07:38\n5:08:0F\n");
+  ProcessOptions options = in_dir();
+  options.file_size_limit = 5;
+  const ProcessResult records = run_program(TUBREL_EXE, {in, "-o", "song.bin"}, options);
+  EXPECT_EQ(records.exit_code, 6);
+  EXPECT_EQ(records.err, "Tubrel: Can't write to [song.bin]\n");
+  EXPECT_EQ(read_file(dir_.file("song.bin")), "MOVA-");
+
+  // With no data the magic is all there is to lose: the code of a failed
+  // magic write.
+  const std::string empty = write_log("empty.txt", kTextHeader);
+  options.file_size_limit = 0;
+  const ProcessResult magic =
+      run_program(TUBREL_EXE, {empty, "-o", "empty.bin"}, options);
+  EXPECT_EQ(magic.exit_code, 4);
+  EXPECT_EQ(magic.err, "Tubrel: Can't find data in [" + empty +
+                           "]\nTubrel: Can't write to [empty.bin]\n");
+  EXPECT_TRUE(file_exists(dir_.file("empty.bin")));
+  EXPECT_EQ(read_file(dir_.file("empty.bin")), "");
+}
+
+TEST_F(Tubrel, AFileSizeLimitEndsTheConversionWithAReportNotASignal) {
+  std::string log = kTextHeader;
+  for (int i = 0; i < 5000; ++i) log += std::to_string(i * 100) + ":00:01\n";
+  const std::string in = write_log("song.txt", log);
+  ProcessOptions options = in_dir();
+  options.file_size_limit = 1000;
+  options.ignore_file_size_signal = false;
+  const ProcessResult r = run_program(TUBREL_EXE, {in, "-o", "song.bin"}, options);
+  EXPECT_EQ(r.exit_code, 6);
+  EXPECT_EQ(r.err, "Tubrel: Can't write to [song.bin]\n");
+  EXPECT_EQ(read_file(dir_.file("song.bin")).substr(0, 9), kBinaryHeader);
+}
 #endif
 
 }  // namespace

@@ -239,4 +239,31 @@ TEST_F(Zarnik, WithoutAnOutputItPlaysLiveOrSaysWhyNot) {
   EXPECT_FALSE(file_exists(dir_.file("out.wav")));
 }
 
+#if !defined(_WIN32)
+// A full disk is simulated with RLIMIT_FSIZE, which Windows does not have.
+TEST_F(Zarnik, AFullDiskFoundWhenPatchingTheSizesIsReportedAndTheFileDeleted) {
+  // The whole 44-byte file is still in the stream's buffer when the renderer
+  // seeks back to patch the sizes; the seek pushes it out and the disk refuses.
+  const std::string in = write_log("song.txt", kTextHeader + "0:07:38\n");
+  const ProcessResult r = run({in, "-o", "out.wav"}, 0);
+  EXPECT_EQ(r.exit_code, 7);
+  EXPECT_EQ(r.err, "Zarnik: Can't write to output file.\n");
+  EXPECT_FALSE(file_exists(dir_.file("out.wav")));
+}
+
+TEST_F(Zarnik, AFileSizeLimitEndsTheRenderWithAReportNotASignal) {
+  // Under `ulimit -f` a write past the limit raises SIGXFSZ, which would kill
+  // the player and leave a half-written WAV with placeholder sizes behind.
+  const std::string in = write_log("song.txt", kTextHeader + "0:08:0F\n2000000:08:00\n");
+  ProcessOptions options = in_dir();
+  options.file_size_limit = 20000;
+  options.ignore_file_size_signal = false;
+  const ProcessResult r = run_program(ZARNIK_EXE, {in, "-o", "out.wav"}, options);
+  EXPECT_EQ(r.exit_code, 6);
+  EXPECT_EQ(r.err, "Zarnik: Can't write to output file.\n");
+  EXPECT_EQ(r.out, kZarnikBanner + "Starting to save [out.wav]\nDone.\n");
+  EXPECT_FALSE(file_exists(dir_.file("out.wav")));
+}
+#endif
+
 }  // namespace

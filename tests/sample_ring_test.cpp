@@ -17,6 +17,29 @@ void hold(SampleRing& ring, uint32_t read, uint32_t write) {
   }
 }
 
+TEST(SampleRing, ARunOfEqualFramesIsWhatSingleFramesWouldBe) {
+  // Across the end of the storage, close to it, and none at all.
+  for (uint32_t start : {0u, 40000u, SampleRing::kBytes - 4, SampleRing::kBytes - 12,
+                         SampleRing::kBytes - 24}) {
+    for (uint32_t count : {0u, 1u, 3u, 5u, 2500u}) {
+      SampleRing one_by_one;
+      SampleRing run;
+      one_by_one.set_offsets_for_test(start, start);
+      run.set_offsets_for_test(start, start);
+      for (uint32_t i = 0; i < count; ++i) one_by_one.push(-2, 0x1234);
+      run.push_repeated(SampleRing::pack_frame(-2, 0x1234), count);
+      EXPECT_EQ(run.write_offset(), one_by_one.write_offset()) << start << " " << count;
+      // The frames, and nothing touched beyond three spare frames after them.
+      for (uint32_t i = 0; i < SampleRing::kBytes; ++i) {
+        const uint32_t offset = (start + i) % SampleRing::kBytes;
+        if (i >= 4 * count && i < 4 * count + 12) continue;
+        ASSERT_EQ(run.storage()[offset], one_by_one.storage()[offset])
+            << start << " " << count << " at " << offset;
+      }
+    }
+  }
+}
+
 TEST(SampleRing, FillLevelBoundariesSetTheRingStateAndDrift) {
   struct Case {
     uint32_t fill;

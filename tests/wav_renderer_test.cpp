@@ -8,43 +8,11 @@
 #include <string>
 
 #include "common/messages.h"
+#include "tests/support/faulty_files.h"
 #include "tests/support/logs.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
-
-// Real files, except that one chosen call of one kind falls short.
-class FaultyFiles final : public OutputFiles {
- public:
-  enum class Kind { None, Write, Seek, Close };
-  Kind fail_kind = Kind::None;
-  int fail_at = 0;  // 1-based count of calls of that kind
-  std::vector<size_t> write_sizes;
-
-  FILE* open(const char* path) override { return stdio_output_files().open(path); }
-  size_t write(FILE* stream, const void* data, size_t size) override {
-    write_sizes.push_back(size);
-    if (fails(Kind::Write, writes_)) return size / 2;
-    return stdio_output_files().write(stream, data, size);
-  }
-  bool seek(FILE* stream, long offset) override {
-    if (fails(Kind::Seek, seeks_)) return false;
-    return stdio_output_files().seek(stream, offset);
-  }
-  bool close(FILE* stream) override {
-    const bool real = stdio_output_files().close(stream);
-    return !fails(Kind::Close, closes_) && real;
-  }
-
- private:
-  bool fails(Kind kind, int& counter) {
-    if (kind != fail_kind) return false;
-    return ++counter == fail_at;
-  }
-  int writes_ = 0;
-  int seeks_ = 0;
-  int closes_ = 0;
-};
 
 struct RenderRun {
   int code;
@@ -132,11 +100,34 @@ TEST_F(Renderer, EveryFailedWriteIsReportedAndTheFileDeleted) {
     EXPECT_EQ(run.out, "Starting to save [" + out_path() + "]\n") << c.what;
     EXPECT_FALSE(run.file_left) << c.what;
   }
+  // A close that fails after another failure changes neither code nor message.
+  for (const int write_at : {1, 5, 7, 8}) {
+    FaultyFiles both;
+    both.fail_kind = FaultyFiles::Kind::Write;
+    both.fail_at = write_at;
+    both.close_fails_too = true;
+    const RenderRun run = render(write_at == 5 ? kTwoSeconds : kShort, both);
+    EXPECT_EQ(run.code, write_at == 1 ? 4 : write_at == 5 ? 6 : write_at == 7 ? 7 : 8);
+    EXPECT_EQ(run.err, kCantWrite) << write_at;
+    EXPECT_FALSE(run.file_left) << write_at;
+  }
   // The short log's final flush is writes 4 to 6 (6144, 6144, 5352 bytes);
   // the data size is write 7 and the RIFF size write 8.
   FaultyFiles files;
   ASSERT_EQ(render(kShort, files).code, 0);
   EXPECT_EQ(files.write_sizes, (std::vector<size_t>{20, 16, 8, 6144, 6144, 5352, 4, 4}));
+}
+
+TEST_F(Renderer, AnOutputThatCannotBeOpenedIsReportedAndNothingIsCreated) {
+  FaultyFiles files;
+  files.fail_kind = FaultyFiles::Kind::Open;
+  files.fail_at = 1;
+  const RenderRun run = render(kShort, files);
+  EXPECT_EQ(run.code, 3);
+  EXPECT_EQ(run.err, "Zarnik: Can't open output file [" + out_path() + "]\n");
+  EXPECT_EQ(run.out, "");
+  EXPECT_FALSE(run.file_left);
+  EXPECT_TRUE(files.write_sizes.empty());
 }
 
 TEST_F(Renderer, ALogWithoutEventsLeavesNoFile) {
@@ -155,6 +146,15 @@ TEST_F(Renderer, StopsBeforeTheHeaderSizesWouldWrap) {
   EXPECT_EQ(run.err,
             "Zarnik: Too much sound for one WAV file (more than 200000 bytes).\n");
   EXPECT_FALSE(run.file_left);
+
+  // Reached by a flush inside the loop: one message, nothing written past it.
+  FaultyFiles loop_files;
+  const RenderRun loop = render(kTwoSeconds, loop_files, 40000);
+  EXPECT_EQ(loop.code, 6);
+  EXPECT_EQ(loop.err,
+            "Zarnik: Too much sound for one WAV file (more than 40000 bytes).\n");
+  EXPECT_FALSE(loop.file_left);
+  EXPECT_EQ(loop_files.write_sizes.size(), 3u + 7);
 
   // Exactly at the limit is fine.
   FaultyFiles exact_files;

@@ -1,6 +1,7 @@
 #include "tests/support/process.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -9,6 +10,28 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
+
+namespace {
+
+// The program's peak resident memory so far (VmHWM, which starts afresh at
+// exec), or -1 while the child is not yet that program or /proc is missing.
+long peak_memory_kb(pid_t pid, const std::string& program) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string base = program.substr(program.find_last_of('/') + 1).substr(0, 15);
+  std::string line;
+  bool is_program = false;
+  while (std::getline(status, line)) {
+    if (line.rfind("Name:", 0) == 0) {
+      is_program = line.substr(line.find_first_not_of(" \t", 5)) == base;
+    } else if (line.rfind("VmHWM:", 0) == 0 && is_program) {
+      return std::strtol(line.c_str() + 6, nullptr, 10);
+    }
+  }
+  return -1;
+}
+
+}  // namespace
 
 ProcessResult run_program(const std::string& program,
                           const std::vector<std::string>& args,
@@ -31,10 +54,15 @@ ProcessResult run_program(const std::string& program,
       _exit(126);
     }
     if (options.file_size_limit >= 0) {
-      signal(SIGXFSZ, SIG_IGN);
+      signal(SIGXFSZ, options.ignore_file_size_signal ? SIG_IGN : SIG_DFL);
       const rlimit limit{static_cast<rlim_t>(options.file_size_limit),
                          static_cast<rlim_t>(options.file_size_limit)};
       setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    if (options.drop_root && getuid() == 0 &&
+        (setgroups(0, nullptr) != 0 || setgid(kNobodyId) != 0 ||
+         setuid(kNobodyId) != 0)) {
+      _exit(125);
     }
     for (const auto& [name, value] : options.environment) {
       if (value) {
@@ -57,7 +85,12 @@ ProcessResult run_program(const std::string& program,
   std::string* sinks[2] = {&result.out, &result.err};
   int open_count = 2;
   while (open_count > 0) {
-    if (poll(fds, 2, -1) < 0) {
+    const int ready = poll(fds, 2, options.sample_memory ? 20 : -1);
+    if (options.sample_memory) {
+      const long peak = peak_memory_kb(pid, program);
+      if (peak >= 0) result.memory_samples_kb.push_back(peak);
+    }
+    if (ready < 0) {
       if (errno == EINTR) continue;
       break;
     }

@@ -1,0 +1,93 @@
+// The WAV renderer on arbitrary logs of either form. Each input is cut after
+// the last event that keeps the chip time within a bound, so every run stays
+// short; the file then holds exactly the frames that chip time yields, behind
+// a header whose sizes match the file.
+#include <memory>
+#include <string>
+
+#include "audio/wav_renderer.h"
+#include "common/messages.h"
+#include "fuzz/fuzz_support.h"
+
+namespace {
+
+// About 0.3 s of sound: enough for one flush inside the loop (36868 bytes)
+// and a final one.
+constexpr uint64_t kMaxTicks = 300000;
+
+uint32_t le32(const std::string& bytes, size_t at) {
+  return static_cast<uint32_t>(static_cast<uint8_t>(bytes[at])) |
+         static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + 1])) << 8 |
+         static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + 2])) << 16 |
+         static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + 3])) << 24;
+}
+
+// Reads the log as the renderer will; returns the chip time after the first
+// event and sets *keep to the length of the input that stays within the
+// bound. False when the log does not open.
+bool measure(const std::string& path, size_t size, uint64_t* ticks, size_t* keep) {
+  RegisterLog log;
+  if (!open_register_log(log, path.c_str(), LogOpenRules::Player)) return false;
+  *ticks = 0;
+  *keep = size;
+  uint8_t reg = 0;
+  uint8_t value = 0;
+  if (log.event_reader(nullptr, &reg, &value)) {
+    uint32_t delay = 0;
+    for (;;) {
+      const long before = std::ftell(log.stream);
+      if (!log.event_reader(&delay, &reg, &value)) break;
+      if (*ticks + delay > kMaxTicks) {
+        *keep = static_cast<size_t>(before);
+        break;
+      }
+      *ticks += delay;
+    }
+  }
+  log.close();
+  return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  set_program_name("Zarnik");
+  const std::string input = scratch_folder() + "/song.log";
+  const std::string output = scratch_folder() + "/song.wav";
+  write_whole_file(input, data, size);
+  uint64_t ticks = 0;
+  size_t keep = 0;
+  if (!measure(input, size, &ticks, &keep)) return 0;
+  if (keep < size) write_whole_file(input, data, keep);
+
+  auto ring = std::make_unique<SampleRing>();
+  auto chip = std::make_unique<Chip>(*ring);
+  chip->install_volume_table(kFullLevels);
+  auto renderer = std::make_unique<WavRenderer>(*chip, *ring);
+  RegisterLog log;
+  FUZZ_REQUIRE(open_register_log(log, input.c_str(), LogOpenRules::Player));
+  const int code = renderer->render(log, input.c_str(), output.c_str());
+  log.close();
+
+  const std::string wav = read_whole_file(output);
+  std::remove(output.c_str());
+  if (code == kRenderNoData) {
+    FUZZ_REQUIRE(wav.empty());
+    return 0;
+  }
+  FUZZ_REQUIRE(code == kRenderOk);
+  const uint64_t frames = 44100 * ticks / 1000000;
+  FUZZ_REQUIRE(wav.size() == 44 + 4 * frames);
+  const WavHeader header = make_wav_header_template();
+  FUZZ_REQUIRE(wav.compare(0, 4, "RIFF") == 0);
+  FUZZ_REQUIRE(le32(wav, 4) == wav.size() - 8);
+  FUZZ_REQUIRE(wav.compare(8, sizeof header.riff - 8,
+                           reinterpret_cast<const char*>(header.riff) + 8,
+                           sizeof header.riff - 8) == 0);
+  FUZZ_REQUIRE(wav.compare(20, sizeof header.format,
+                           reinterpret_cast<const char*>(header.format),
+                           sizeof header.format) == 0);
+  FUZZ_REQUIRE(wav.compare(36, 4, "data") == 0);
+  FUZZ_REQUIRE(le32(wav, 40) == wav.size() - 44);
+  return 0;
+}

@@ -1,0 +1,68 @@
+// Runs the chip over whole stretches of ticks instead of one tick at a time,
+// leaving exactly the frames, chip state and ring feedback that Chip::tick()
+// followed by SampleRing::feedback_update() after every tick would leave.
+//
+// Between two moments at which something the mixer hears changes (a flip-flop
+// of a heard tone flips, the noise register shifts while a channel can hear
+// it, the envelope steps while a channel follows it) the mixer's output is
+// constant, so every frame that falls due in that stretch is the same frame.
+// The engine finds the length of the next stretch from the counters, writes
+// its frames in one fill, and runs the one tick that ends it exactly.
+//
+// Generators nobody can hear (a tone that is disabled or silent, noise that no
+// channel takes, an envelope no channel follows) are not run at all: they are
+// brought up to date, in closed form, at the moment they start to matter or a
+// write changes their period, and at the end of the render.
+//
+// The ring's fill feedback is also kept exact: the fill level only changes
+// band (empty, low, middle, high) at a few known frames, and between them
+// every tick makes the same adjustment, applied in one go.
+#pragma once
+
+#include <cstdint>
+
+#include "audio/sample_ring.h"
+#include "psg/chip.h"
+
+class StretchEngine {
+ public:
+  StretchEngine(Chip& chip, SampleRing& ring) : chip_(chip), ring_(ring) {}
+
+  // Starts at chip time 0 on a chip that has just been reset.
+  void start();
+
+  // Applies one register write at the current chip time, first bringing up to
+  // date whatever the write reads or whose period it changes.
+  void write_register(uint8_t reg, uint8_t value);
+
+  // Runs at most `ticks` ticks (at least 1). Stops early right after the tick
+  // that takes the ring above its high-water mark, as the ring state then
+  // asks for a flush before the next tick. Returns the ticks run.
+  uint32_t run(uint32_t ticks);
+
+  // Brings every generator that was left behind up to the current chip time,
+  // so that the chip state is the one the tick-by-tick chip would have.
+  void synchronize();
+
+ private:
+  // The ring's fill level as the feedback sees it after a tick.
+  enum class Band : uint8_t { Empty, Low, Middle, High };
+
+  void update_hearing();
+  void catch_up_tone(int channel);
+  void catch_up_noise();
+  void catch_up_envelope();
+  // Applies `ticks` feedback updates that all find the fill level in band.
+  void apply_feedback(Band band, uint64_t ticks, int* drift) const;
+
+  Chip& chip_;
+  SampleRing& ring_;
+  uint64_t now_ = 0;  // chip ticks since start()
+  // Which generators run with the chip; the others stopped at *_synced_at_.
+  bool tone_heard_[3] = {};
+  bool noise_heard_ = false;
+  bool envelope_heard_ = false;
+  uint64_t tone_synced_at_[3] = {};
+  uint64_t noise_synced_at_ = 0;
+  uint64_t envelope_synced_at_ = 0;
+};
