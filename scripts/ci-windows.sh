@@ -58,6 +58,15 @@ fi
 # when no sound server runs, and ALSA's complaints about the missing card land
 # on the player's standard error stream.
 "$WINELOADER" reg add 'HKCU\Software\Wine\Drivers' /v Audio /d pulse /f </dev/null >/dev/null
+# In the session that created the prefix the RPC service fails to start, and
+# every program that opens the sound device then waits twice for 10 s on it
+# (measured). A new session on the finished prefix starts it normally.
+wineserver -k
+wineserver -p </dev/null >>"$work/wine.log" 2>&1
+if ! "$WINELOADER" wineboot </dev/null >>"$work/wine.log" 2>&1; then
+  cat "$work/wine.log"
+  exit 1
+fi
 
 # configure_and_build ARCH [CMAKE OPTION...]
 configure_and_build() {
