@@ -62,6 +62,7 @@ fi
 # every program that opens the sound device then waits twice for 10 s on it
 # (measured). A new session on the finished prefix starts it normally.
 wineserver -k
+wineserver -w
 wineserver -p </dev/null >>"$work/wine.log" 2>&1
 if ! "$WINELOADER" wineboot </dev/null >>"$work/wine.log" 2>&1; then
   cat "$work/wine.log"
