@@ -237,7 +237,13 @@ Comparison compare(const std::vector<uint32_t>& recorded,
   return result;
 }
 
-TEST(LivePlay, ThroughASoundServerTheRecordingIsTheEmulatorsFramesInOrder) {
+// Plays a log through a private PulseAudio server with the command given
+// (the player's path first, the log's path added last) and checks the
+// recording. For a Windows program (run under wine) the line ends of its
+// text-mode output are CR LF, and a one-event log is played first, unchecked,
+// whose wall time is taken off the measured one: wine's start-up, which sets
+// up its sound driver, is not the player's pacing.
+void play_through_a_sound_server(const std::vector<std::string>& command, bool windows) {
   TempDir dir;
   const std::string socket_path = dir.file("native");
   const std::string config = dir.file("daemon.pa");
@@ -270,6 +276,36 @@ TEST(LivePlay, ThroughASoundServerTheRecordingIsTheEmulatorsFramesInOrder) {
     GTEST_SKIP() << why;
   }
 
+  ProcessOptions options;
+  options.working_directory = dir.path();
+  for (const auto& [name, value] : environment)
+    options.environment.push_back({name, value});
+  options.environment.push_back({"PROMPT", std::nullopt});
+  const auto play = [&](const std::string& log_path, double* wall_s) {
+    std::vector<std::string> args(command.begin() + 1, command.end());
+    args.push_back(log_path);
+    const auto started = Clock::now();
+    ProcessResult result = run_program(command[0], args, options);
+    *wall_s = std::chrono::duration<double>(Clock::now() - started).count();
+    if (windows) {
+      std::string folded;
+      for (size_t i = 0; i < result.out.size(); ++i) {
+        if (result.out.compare(i, 2, "\r\n") != 0) folded += result.out[i];
+      }
+      result.out = folded;
+    }
+    return result;
+  };
+
+  double start_up_s = 0;
+  if (windows) {
+    write_file(dir.file("one.txt"), kTextHeader + "0:07:38\n");
+    const ProcessResult first = play(dir.file("one.txt"), &start_up_s);
+    ASSERT_EQ(first.exit_code, 0) << first.err;
+    // The first start-up may set the sound driver up; the second is typical.
+    ASSERT_EQ(play(dir.file("one.txt"), &start_up_s).exit_code, 0);
+  }
+
   const std::string recording = dir.file("recording.raw");
   Child recorder({"parec", "-d", "testsink.monitor", "--raw", "--format=s16le",
                   "--rate=44100", "--channels=2"},
@@ -286,14 +322,9 @@ TEST(LivePlay, ThroughASoundServerTheRecordingIsTheEmulatorsFramesInOrder) {
   constexpr int kLogMs = 4000;
   const std::string song = dir.file("song.txt");
   write_file(song, make_log(kLogMs));
-  ProcessOptions options;
-  options.working_directory = dir.path();
-  for (const auto& [name, value] : environment)
-    options.environment.push_back({name, value});
-  options.environment.push_back({"PROMPT", std::nullopt});
-  const auto started = Clock::now();
-  const ProcessResult played = run_program(ZARNIK_EXE, {song}, options);
-  const double wall_s = std::chrono::duration<double>(Clock::now() - started).count();
+  double wall_s = 0;
+  const ProcessResult played = play(song, &wall_s);
+  wall_s -= start_up_s;
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   recorder.stop();
   daemon.stop();
@@ -311,21 +342,29 @@ TEST(LivePlay, ThroughASoundServerTheRecordingIsTheEmulatorsFramesInOrder) {
   std::string silences;
   for (size_t run : result.silences) silences += " " + std::to_string(run);
   std::printf(
-      "live play of %d ms: wall time %.3f s; %zu of %zu expected frames reached the "
+      "live play of %d ms: wall time %.3f s%s; %zu of %zu expected frames reached the "
       "speaker end (%zu ms never played at the stop), %zu dropped in %zu runs "
       "(%.4f %%); %zu frames of silence inserted after the first sound (%s)\n",
-      kLogMs, wall_s, result.reached - result.dropped, expected.size(),
+      kLogMs, wall_s, windows ? " (less one start-up)" : "",
+      result.reached - result.dropped, expected.size(),
       (expected.size() - result.reached) * 1000 / 44100, result.dropped, result.drop_runs,
       100.0 * dropped_share, result.silence,
       silences.empty() ? "none" : silences.c_str());
-
   // A healthy engine keeps the ring ahead of the device: drops are a few
   // frames each time the ring fills (about 0.02 % here), and silence comes
   // after the first sound only when the processor is too busy to fill the
   // ring at the start (two buffers with both cores loaded, none otherwise).
   // Six buffers of silence are the whole device queue.
   EXPECT_LT(dropped_share, 0.01);
-  for (size_t run : result.silences) EXPECT_EQ(run % kBufferFrames, 0u) << run;
+  // Wine's wave output copies the queued buffers into its own stream in
+  // periods of 5 ms, from a thread of the player's process at normal
+  // priority; with the processor busy that thread is sometimes late and the
+  // server fills the gap with silence of a few of its periods. The frames
+  // around such a gap are still exact and in order, and it is counted in the
+  // total below, but it is not a whole buffer of the engine's.
+  if (!windows) {
+    for (size_t run : result.silences) EXPECT_EQ(run % kBufferFrames, 0u) << run;
+  }
   EXPECT_LE(result.silence, 6 * kBufferFrames);
   // The stop comes when the chip is done, while up to 487 ms of sound still
   // wait in the ring and the device.
@@ -334,6 +373,23 @@ TEST(LivePlay, ThroughASoundServerTheRecordingIsTheEmulatorsFramesInOrder) {
   // would take a fraction of a second, pacing at half speed twice as long.
   EXPECT_GT(wall_s, kLogMs / 1000.0 - 0.8);
   EXPECT_LT(wall_s, kLogMs / 1000.0 + 0.8);
+}
+
+TEST(LivePlay, ThroughASoundServerTheRecordingIsTheEmulatorsFramesInOrder) {
+  play_through_a_sound_server({ZARNIK_EXE}, false);
+}
+
+// The Windows build under wine: its wave output reaches the same server
+// through wine's PulseAudio driver. The Windows stage of CI names the
+// executable and the wine loader; elsewhere there is nothing to run.
+TEST(LivePlay, UnderWineTheWaveOutputPlaysTheSameFrames) {
+  const char* exe = std::getenv("ZARNIK_TEST_WINDOWS_EXE");
+  const char* wine = std::getenv("WINELOADER");
+  if (exe == nullptr || wine == nullptr) {
+    GTEST_SKIP()
+        << "set ZARNIK_TEST_WINDOWS_EXE and WINELOADER to play zarnik.exe under wine";
+  }
+  play_through_a_sound_server({wine, exe}, true);
 }
 
 }  // namespace

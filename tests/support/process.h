@@ -37,7 +37,9 @@ struct ProcessOptions {
 inline constexpr unsigned kNobodyId = 65534;
 
 // Runs program with args (argv[0] is the program path) with standard input
-// from /dev/null, and waits for it.
+// from the null device (/dev/null, NUL), and waits for it. On Windows the CR LF
+// line ends of the program's text-mode output are folded into LF, and a
+// file_size_limit cannot be applied: the result then has exit_code -1.
 ProcessResult run_program(const std::string& program,
                           const std::vector<std::string>& args,
                           const ProcessOptions& options = {});

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs what the 32-bit Windows cross build and its test run under wine
+# need, on Debian 12, when it is missing: the mingw-w64 i686 compiler (its
+# -posix flavour, whose runtime has std::thread), the GoogleTest sources and
+# the 32-bit wine. Runs apt-get directly as root and through sudo otherwise.
+set -euo pipefail
+
+have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+
+as_root=()
+if [ "$(id -u)" -ne 0 ]; then
+  as_root=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+
+need=()
+for pkg in g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest cmake ninja-build \
+  wine wine64 wine32:i386; do
+  have_pkg "$pkg" || need+=("$pkg")
+done
+if [ ${#need[@]} -ne 0 ]; then
+  echo "Installing: ${need[*]}"
+  # wine32 is an i386 package: the architecture must be known before the
+  # package lists are read.
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    "${as_root[@]}" dpkg --add-architecture i386
+  fi
+  "${as_root[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq
+  "${as_root[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+fi
