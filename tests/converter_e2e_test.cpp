@@ -5,25 +5,14 @@
 
 #include "tests/support/logs.h"
 #include "tests/support/process.h"
+#include "tests/support/program_test.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
-class Tubrel : public testing::Test {
+class Tubrel : public ProgramTest {
  protected:
-  ProcessResult run(const std::vector<std::string>& args) {
-    return run_program(TUBREL_EXE, args, in_dir());
-  }
-  ProcessOptions in_dir() const {
-    ProcessOptions options;
-    options.working_directory = dir_.path();
-    return options;
-  }
-  std::string write_log(const std::string& name, const std::string& text) {
-    write_file(dir_.file(name), text);
-    return dir_.file(name);
-  }
-  TempDir dir_;
+  Tubrel() : ProgramTest(TUBREL_EXE) {}
 };
 
 TEST_F(Tubrel, CommandLineErrorsPrintTheReasonThenTheUsage) {

@@ -14,6 +14,7 @@
 
 #include "tests/support/logs.h"
 #include "tests/support/process.h"
+#include "tests/support/program_test.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -25,23 +26,9 @@ uint32_t le32(const std::string& bytes, size_t offset) {
          static_cast<uint32_t>(static_cast<uint8_t>(bytes[offset + 3])) << 24;
 }
 
-class Zarnik : public testing::Test {
+class Zarnik : public ProgramTest {
  protected:
-  ProcessResult run(const std::vector<std::string>& args, long file_size_limit = -1) {
-    ProcessOptions options = in_dir();
-    options.file_size_limit = file_size_limit;
-    return run_program(ZARNIK_EXE, args, options);
-  }
-  ProcessOptions in_dir() const {
-    ProcessOptions options;
-    options.working_directory = dir_.path();
-    return options;
-  }
-  std::string write_log(const std::string& name, const std::string& text) {
-    write_file(dir_.file(name), text);
-    return dir_.file(name);
-  }
-  TempDir dir_;
+  Zarnik() : ProgramTest(ZARNIK_EXE) {}
 };
 
 TEST_F(Zarnik, CommandLineErrorsPrintTheReasonThenTheUsageAndStillSayDone) {
