@@ -12,7 +12,18 @@
 
 namespace {
 
-class PlayLoopTest : public testing::Test {
+// A play loop with its chip and engine on the scripted device and fake clock.
+struct LiveRig {
+  SampleRing ring;
+  Chip chip{ring};
+  FakeThreads threads;
+  ScriptedSink sink{threads};
+  AudioEngine engine{chip, ring, sink, threads};
+  FakeClock clock;
+  PlayLoop loop{chip, ring, engine, clock};
+};
+
+class PlayLoopTest : public testing::Test, protected LiveRig {
  protected:
   PlayLoopTest() {
     set_program_name("Zarnik");
@@ -36,13 +47,6 @@ class PlayLoopTest : public testing::Test {
   }
 
   TempDir dir;
-  SampleRing ring;
-  Chip chip{ring};
-  FakeThreads threads;
-  ScriptedSink sink{threads};
-  AudioEngine engine{chip, ring, sink, threads};
-  FakeClock clock;
-  PlayLoop loop{chip, ring, engine, clock};
   std::string out;
   std::string err;
 };
@@ -120,7 +124,7 @@ TEST_F(PlayLoopTest, PacesOnlyWhileTheDriftCorrectionIsOutsideFiftyEitherWay) {
 // Pacing on its own: the fake counter runs at 1 GHz and moves one microsecond
 // per yield, so the reference reading it ends with shows exactly where the
 // wait stopped.
-class PacingTest : public testing::Test {
+class PacingTest : public testing::Test, protected LiveRig {
  protected:
   // Sets the state as if the last call ended at time 0 after `since` ticks
   // and `real_us` microseconds have passed since.
@@ -134,14 +138,6 @@ class PacingTest : public testing::Test {
   }
   // Where the call ended, in microseconds after the old reference.
   int64_t ended_at_us() const { return loop.pacing.reference / 1000; }
-
-  SampleRing ring;
-  Chip chip{ring};
-  FakeThreads threads;
-  ScriptedSink sink{threads};
-  AudioEngine engine{chip, ring, sink, threads};
-  FakeClock clock;
-  PlayLoop loop{chip, ring, engine, clock};
 };
 
 TEST_F(PacingTest, WaitsForTheChipTimeShiftedByTheDriftCorrection) {
