@@ -14,7 +14,7 @@
 
 #include "audio/audio_sink.h"
 #include "audio/engine_threads.h"
-#include "audio/sample_ring.h"
+#include "psg/sample_ring.h"
 #include "psg/chip.h"
 
 class AudioEngine {

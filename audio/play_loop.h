@@ -19,7 +19,7 @@
 
 #include "audio/audio_engine.h"
 #include "audio/clock.h"
-#include "audio/sample_ring.h"
+#include "psg/sample_ring.h"
 #include "common/register_log.h"
 #include "psg/chip.h"
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "audio/sample_ring.h"
+#include "psg/sample_ring.h"
 #include "audio/wav_header.h"
 #include "common/output_file.h"
 #include "common/register_log.h"

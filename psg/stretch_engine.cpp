@@ -45,12 +45,11 @@ uint64_t run_countdown(uint16_t* counter, uint16_t period, uint64_t ticks) {
 using NoiseMatrix = std::array<uint64_t, 33>;  // column j: the image of bit j
 
 uint64_t one_shift(uint64_t state) {
-  uint32_t shift_register = static_cast<uint32_t>(state);
-  uint64_t output = (state >> 32) & 1u;
-  output ^= shift_register & 1u;
-  shift_register <<= 1;
-  if (shift_register & 0x80000000u) shift_register ^= 0x08000001u;
-  return shift_register | (output << 32);
+  NoiseGenerator noise;
+  noise.shift_register = static_cast<uint32_t>(state);
+  noise.output = static_cast<uint16_t>((state >> 32) & 1u);
+  noise.shift();
+  return noise.shift_register | (static_cast<uint64_t>(noise.output) << 32);
 }
 
 uint64_t apply(const NoiseMatrix& matrix, uint64_t state) {
@@ -103,8 +102,7 @@ NoiseToggle next_toggle(const NoiseGenerator& noise) {
   uint32_t shift_register = noise.shift_register;
   uint32_t shifts = 1;
   while ((shift_register & 1u) == 0 && shifts < 64) {
-    shift_register <<= 1;
-    if (shift_register & 0x80000000u) shift_register ^= 0x08000001u;
+    shift_register = NoiseGenerator::next_register(shift_register);
     ++shifts;
   }
   toggle.shift_register = shift_register;
@@ -126,6 +124,22 @@ NoiseToggle next_toggle(const NoiseGenerator& noise) {
 // tick t with accumulator + 44100 t >= j x 1000000.
 uint64_t ticks_to_frame(uint32_t accumulator, uint32_t j) {
   return (j * kClock - accumulator + kRate - 1) / kRate;
+}
+
+// Far beyond any run: a generator that never acts within one.
+constexpr uint64_t kNever = uint64_t{1} << 62;
+
+using Band = SampleRing::Band;
+
+// Applies `ticks` feedback updates that all find the fill level in band:
+// after a few dozen the correction pins at a limit or settles at 0.
+int16_t apply_feedback(Band band, uint64_t ticks, int16_t drift) {
+  for (; ticks != 0; --ticks) {
+    const int16_t next = SampleRing::next_drift(band, drift);
+    if (next == drift) break;
+    drift = next;
+  }
+  return drift;
 }
 
 // The fill level, in frames, at which the feedback enters the next band.
@@ -230,289 +244,289 @@ void StretchEngine::synchronize() {
   catch_up_envelope();
 }
 
-void StretchEngine::apply_feedback(Band band, uint64_t ticks, int* drift) const {
-  if (ticks == 0) return;
-  const auto clamp = [](int64_t value) {
-    return static_cast<int>(
-        std::clamp<int64_t>(value, -SampleRing::kDriftLimit, SampleRing::kDriftLimit));
-  };
-  // The first update clamps exactly as one adjustment does; after it the
-  // value is in range and the rest move it one way until it pins.
-  const int64_t rest = static_cast<int64_t>(ticks - 1);
-  switch (band) {
-    case Band::Empty:  // counted as low (-5), then as empty (-10)
-      *drift = clamp(clamp(*drift - 5) - 10);
-      *drift = clamp(*drift - 15 * rest);
-      break;
-    case Band::Low:
-      *drift = clamp(*drift - 5);
-      *drift = clamp(*drift - 5 * rest);
-      break;
-    case Band::High:
-      *drift = clamp(*drift + 5);
-      *drift = clamp(*drift + 5 * rest);
-      break;
-    case Band::Middle:
-      // Decays toward 0 by 5, then by 1: at most a few dozen steps matter.
-      for (uint64_t i = 0; i < ticks && *drift != 0; ++i) {
-        if (*drift < -5) {
-          *drift += 5;
-        } else if (*drift < 0) {
-          *drift += 1;
-        } else if (*drift <= 5) {
-          *drift -= 1;
-        } else {
-          *drift -= 5;
-        }
-      }
-      break;
-  }
-}
+// How a run goes. Between two changes the mixer's output is constant, so a
+// run is a series of stretches, each ending on the tick of the next change:
+//
+//   1. until_change(): the nearest of the next flip of a heard tone, the next
+//      toggle of heard noise (a shift that finds bit 0 set), the next step
+//      of a followed envelope, the frame that takes the ring's fill level
+//      into another band, and the end of the run;
+//   2. emit_stretch(): every frame due before that tick is the current frame;
+//   3. apply_change(): that tick, as Chip::tick() runs it (envelope, tones,
+//      noise, then the frame due on it, if any);
+//   4. cross_band_edge(): at a band edge, the feedback of the band left is
+//      settled; the run ends when the ring asks for a flush.
+//
+// Noise toggling before anything else can change (drums) takes a shortcut,
+// run_noise_toggles(): only the channels that take the noise change there,
+// between two frames worked out once.
+//
+// The run works on copies of the state it changes, which the compiler can
+// keep in registers (stores into the ring's storage may alias any memory);
+// load() takes them from the chip and the ring and store() puts them back.
+// What is heard cannot change inside a run, only at writes.
+struct StretchEngine::Run {
+  uint32_t ticks = 0;      // asked for
+  uint32_t remaining = 0;  // not run yet
 
-uint32_t StretchEngine::run(uint32_t ticks) {
-  Chip& chip = chip_;
-  const auto band_of = [](uint32_t frames) {
-    if (frames == 0) return Band::Empty;
-    if (frames < kLowFrames) return Band::Low;
-    if (frames <= kHighFrames) return Band::Middle;
-    return Band::High;
-  };
-  // Far beyond any run: a generator that never acts within one.
-  constexpr uint64_t kNever = uint64_t{1} << 62;
-
-  uint32_t frames = ring_.fill_level() / 4;
-  Band band = band_of(frames);
-  uint64_t band_ticks = 0;
-  int drift = ring_.drift_correction();
-  uint32_t accumulator = chip.accumulator;
-  // Ticks until the frame that takes the fill level into the next band.
-  uint64_t to_edge = ticks_to_frame(accumulator, next_band_edge(frames) - frames);
-
-  // The loop works on copies of the state it changes, in locals the compiler
-  // can keep in registers (stores into the ring's byte storage may alias any
-  // memory), and writes them back at the end. What is heard cannot change
-  // inside a run, only at writes.
-  //
   // Per channel: ticks until its flip-flop flips (kNever when unheard), the
-  // period it reloads with, and what its gates do.
-  uint64_t tone_due[3];
-  uint32_t tone_period[3];
-  uint8_t flip[3];
-  int16_t amplitude[3];
-  bool gate_always[3];  // tone enabled with period 0: the gate stays open
-  bool gate_tone[3];    // tone enabled with a period: the flip-flop opens it
-  bool gate_noise[3];   // noise enabled and running: its output opens it
-  for (size_t i = 0; i < 3; ++i) {
-    const ToneChannel& channel = chip.channels[i];
-    tone_period[i] = channel.period;
-    flip[i] = channel.flip_flop;
-    amplitude[i] = channel.amplitude;
-    gate_always[i] = channel.tone_enable != 0 && channel.period == 0;
-    gate_tone[i] = channel.tone_enable != 0 && channel.period != 0;
-    gate_noise[i] = channel.noise_enable != 0 && chip.noise.period != 0;
-    tone_due[i] = tone_heard_[i] ? std::max<uint32_t>(channel.counter, 1) : kNever;
-  }
-  // A counter of 0 reloads one tick early the first time.
-  bool tone_from_zero[3] = {chip.channels[0].counter == 0, chip.channels[1].counter == 0,
-                            chip.channels[2].counter == 0};
+  // period it reloads with, whether the next reload comes from a counter of
+  // 0 (one tick early), and the gate and amplitude that give its output.
+  uint64_t tone_due[3] = {};
+  uint32_t tone_period[3] = {};
+  bool tone_from_zero[3] = {};
+  uint8_t flip[3] = {};
+  int16_t amplitude[3] = {};
+  ChannelGate gate[3];
 
   // Heard noise runs only at the shifts that toggle its output; the ticks in
   // between are owed to it and paid on those shifts and at the end.
-  NoiseGenerator* const noise = noise_heard_ ? &chip.noise : nullptr;
-  uint8_t noise_output = static_cast<uint8_t>(chip.noise.output != 0);
+  NoiseGenerator* noise = nullptr;  // null when unheard
+  uint8_t noise_output = 0;
   uint64_t noise_owed = 0;
   NoiseToggle toggle{kNever, 0, 0};
-  if (noise != nullptr) toggle = next_toggle(*noise);
-  uint64_t to_toggle = toggle.ticks;
+  uint64_t to_toggle = kNever;
 
-  // The envelope: ticks until its next step, kNever when unheard or frozen.
-  const bool envelope_heard = envelope_heard_ && chip.envelope.period != 0;
-  const uint32_t envelope_period = chip.envelope.period;
-  uint64_t to_step = envelope_heard ? envelope_period - chip.envelope.counter : kNever;
+  // The envelope: ticks to its next step (kNever when unheard or frozen),
+  // and the tick into the run at which it began to hold, if it did.
+  bool envelope_heard = false;
+  uint32_t envelope_period = 0;
+  uint64_t to_step = kNever;
   bool envelope_held = false;
-  uint64_t hold_tick = 0;  // ticks into the run at which it began to hold
+  uint64_t hold_tick = 0;
 
-  // One channel's share of the mix, as Chip::contribution() gives it.
-  const auto channel_out = [&](size_t i) {
-    const bool open = gate_always[i] || (gate_tone[i] && flip[i] != 0) ||
-                      (gate_noise[i] && noise_output != 0);
-    return open ? amplitude[i] : static_cast<int16_t>(-amplitude[i]);
-  };
-  int16_t out[3] = {channel_out(0), channel_out(1), channel_out(2)};
-  const auto pack = [&] {
+  // The output: each channel's share, the frame they make, the resampler.
+  int16_t out[3] = {};
+  uint32_t frame = 0;
+  uint32_t accumulator = 0;
+
+  // The ring: frames held, the band they are in, ticks counted in that band,
+  // ticks to the frame that enters the next band, the drift correction.
+  uint32_t frames = 0;
+  Band band = Band::Middle;
+  uint64_t band_ticks = 0;
+  uint64_t to_edge = 0;
+  int16_t drift = 0;
+
+  int16_t channel_out(size_t i) const {
+    return gate[i].output(amplitude[i], flip[i], noise_output);
+  }
+  uint32_t pack() const {
     return SampleRing::pack_frame(static_cast<int16_t>(out[0] + out[1]),
                                   static_cast<int16_t>(out[1] + out[2]));
-  };
-  uint32_t frame = pack();  // the current frame, repacked after each change
+  }
+  // Ticks to the nearest change other than the noise's.
+  uint64_t until_other_change() const {
+    uint64_t ticks_left = std::min<uint64_t>(remaining, to_edge);
+    ticks_left =
+        std::min(ticks_left, std::min(tone_due[0], std::min(tone_due[1], tone_due[2])));
+    return std::min(ticks_left, to_step);
+  }
+  // Moves every countdown on by ticks that changed nothing they count to.
+  void pass(uint64_t spent) {
+    remaining -= static_cast<uint32_t>(spent);
+    to_edge -= spent;
+    band_ticks += spent;
+    for (uint64_t& due : tone_due) due -= spent;
+    to_step -= spent;
+  }
+};
 
-  // The frames that fall due in the first length - 1 ticks of a stretch: all
-  // the current frame. 44100 x (2^32 - 1) still fits in 64 bits.
-  const auto fill_stretch = [&](uint64_t length) {
-    const uint64_t sum = accumulator + kRate * (length - 1);
-    const uint32_t due = static_cast<uint32_t>(sum / kClock);
-    accumulator = static_cast<uint32_t>(sum - due * kClock);
-    if (due != 0) {
-      ring_.push_repeated(frame, due);
-      frames += due;
+void StretchEngine::load(Run& run) const {
+  const Chip& chip = chip_;
+  run.remaining = run.ticks;
+  for (size_t i = 0; i < 3; ++i) {
+    const ToneChannel& channel = chip.channels[i];
+    run.tone_period[i] = channel.period;
+    run.tone_from_zero[i] = channel.counter == 0;
+    run.flip[i] = channel.flip_flop;
+    run.amplitude[i] = channel.amplitude;
+    run.gate[i] = ChannelGate(channel, chip.noise);
+    run.tone_due[i] = tone_heard_[i] ? std::max<uint32_t>(channel.counter, 1) : kNever;
+  }
+  run.noise_output = static_cast<uint8_t>(chip.noise.output != 0);
+  if (noise_heard_) {
+    run.noise = &chip_.noise;
+    run.toggle = next_toggle(chip.noise);
+    run.to_toggle = run.toggle.ticks;
+  }
+  run.envelope_heard = envelope_heard_ && chip.envelope.period != 0;
+  run.envelope_period = chip.envelope.period;
+  if (run.envelope_heard) run.to_step = run.envelope_period - chip.envelope.counter;
+  for (size_t i = 0; i < 3; ++i) run.out[i] = run.channel_out(i);
+  run.frame = run.pack();
+  run.accumulator = chip.accumulator;
+  run.frames = ring_.fill_level() / 4;
+  run.band = SampleRing::band_of(run.frames * 4);
+  run.drift = ring_.drift_correction();
+  run.to_edge = ticks_to_frame(run.accumulator, next_band_edge(run.frames) - run.frames);
+}
+
+void StretchEngine::emit_stretch(Run& run, uint64_t length) {
+  // The frames that fall due in the first length - 1 ticks: all the current
+  // frame. 44100 x (2^32 - 1) still fits in 64 bits.
+  const uint64_t sum = run.accumulator + kRate * (length - 1);
+  const uint32_t due = static_cast<uint32_t>(sum / kClock);
+  run.accumulator = static_cast<uint32_t>(sum - due * kClock);
+  if (due != 0) {
+    ring_.push_repeated(run.frame, due);
+    run.frames += due;
+  }
+}
+
+void StretchEngine::resample_last_tick(Run& run) {
+  run.accumulator += Chip::kFrameRate;
+  if (run.accumulator >= Chip::kChipClock) {
+    run.accumulator -= Chip::kChipClock;
+    ring_.push_frame(run.frame);
+    ++run.frames;
+  }
+}
+
+void StretchEngine::run_noise_toggles(Run& run, uint64_t others) {
+  // Only the channels that take the noise differ between the two frames.
+  int16_t by_level[2][3] = {{run.out[0], run.out[1], run.out[2]},
+                            {run.out[0], run.out[1], run.out[2]}};
+  uint32_t framed[2];
+  for (uint8_t level = 0; level < 2; ++level) {
+    run.noise_output = level;
+    for (size_t i = 0; i < 3; ++i) {
+      if (run.gate[i].noise) by_level[level][i] = run.channel_out(i);
     }
-  };
-  // The resampler at the end of a stretch's last tick.
-  const auto resample_last_tick = [&] {
-    accumulator += Chip::kFrameRate;
-    if (accumulator >= Chip::kChipClock) {
-      accumulator -= Chip::kChipClock;
-      ring_.push_frame(frame);
-      ++frames;
+    framed[level] = SampleRing::pack_frame(
+        static_cast<int16_t>(by_level[level][0] + by_level[level][1]),
+        static_cast<int16_t>(by_level[level][1] + by_level[level][2]));
+  }
+  NoiseGenerator& noise = *run.noise;
+  uint64_t spent = 0;
+  do {
+    emit_stretch(run, run.to_toggle);
+    // The toggle's tick: the tones and the envelope are not due.
+    noise.shift_register = run.toggle.shift_register;
+    noise.counter = run.toggle.counter;
+    noise.shift();
+    run.frame = framed[noise.output & 1u];
+    resample_last_tick(run);
+    spent += run.to_toggle;
+    others -= run.to_toggle;
+    run.toggle = next_toggle(noise);
+    run.to_toggle = run.toggle.ticks;
+  } while (run.to_toggle < others);
+  run.noise_owed = 0;
+  run.noise_output = static_cast<uint8_t>(noise.output & 1u);
+  for (size_t i = 0; i < 3; ++i) run.out[i] = by_level[run.noise_output][i];
+  run.pass(spent);
+}
+
+void StretchEngine::apply_change(Run& run, uint64_t length) {
+  Chip& chip = chip_;
+  bool changed = false;
+  run.to_step -= length;
+  if (run.to_step == 0) {
+    chip.envelope.counter = 0;
+    chip.advance_envelope_level();
+    // The step rewrote the amplitudes of the channels that follow it.
+    for (size_t i = 0; i < 3; ++i) {
+      if (chip.channels[i].envelope_mode == 0) continue;
+      run.amplitude[i] = chip.channels[i].amplitude;
+      run.out[i] = run.channel_out(i);
     }
-  };
-
-  uint32_t remaining = ticks;
-  while (remaining != 0) {
-    // Noise toggles are most of the stretches (drums): while the next toggle
-    // comes before anything else, only the noise level can change, so run
-    // toggle after toggle with the two frames it can give worked out once.
-    if (noise != nullptr) {
-      uint64_t others = std::min<uint64_t>(remaining, to_edge);
-      others =
-          std::min(others, std::min(tone_due[0], std::min(tone_due[1], tone_due[2])));
-      others = std::min(others, to_step);
-      if (to_toggle < others) {
-        // Only the channels that take the noise differ between the two.
-        int16_t by_level[2][3] = {{out[0], out[1], out[2]}, {out[0], out[1], out[2]}};
-        uint32_t framed[2];
-        for (uint8_t level = 0; level < 2; ++level) {
-          noise_output = level;
-          for (size_t i = 0; i < 3; ++i) {
-            if (gate_noise[i]) by_level[level][i] = channel_out(i);
-          }
-          framed[level] = SampleRing::pack_frame(
-              static_cast<int16_t>(by_level[level][0] + by_level[level][1]),
-              static_cast<int16_t>(by_level[level][1] + by_level[level][2]));
-        }
-        uint64_t spent = 0;
-        do {
-          fill_stretch(to_toggle);
-          // The toggle's tick: the tones and the envelope are not due.
-          noise->shift_register = toggle.shift_register;
-          noise->counter = toggle.counter;
-          noise->shift();
-          frame = framed[noise->output & 1u];
-          resample_last_tick();
-          spent += to_toggle;
-          others -= to_toggle;
-          toggle = next_toggle(*noise);
-          to_toggle = toggle.ticks;
-        } while (to_toggle < others);
-        noise_owed = 0;
-        noise_output = static_cast<uint8_t>(noise->output & 1u);
-        for (size_t i = 0; i < 3; ++i) out[i] = by_level[noise_output][i];
-        remaining -= static_cast<uint32_t>(spent);
-        to_edge -= spent;
-        band_ticks += spent;
-        for (size_t i = 0; i < 3; ++i) tone_due[i] -= spent;
-        to_step -= spent;
-      }
+    changed = true;
+    run.to_step = run.envelope_period;
+    if (chip.envelope.direction == 0) {
+      // Holding: its steps change nothing until a restart.
+      run.to_step = kNever;
+      run.envelope_held = true;
+      run.hold_tick = run.ticks - run.remaining + length;
     }
-
-    // The stretch ends on the first tick at which anything heard changes.
-    uint64_t length = std::min<uint64_t>(remaining, to_edge);
-    length = std::min(length, std::min(tone_due[0], std::min(tone_due[1], tone_due[2])));
-    length = std::min(length, std::min(to_toggle, to_step));
-
-    // Every tick but the last changes nothing but counters.
-    fill_stretch(length);
-
-    // The last tick, as Chip::tick() runs it: envelope, tones, noise, frame.
-    bool changed = false;
-    to_step -= length;
-    if (to_step == 0) {
-      chip.envelope.counter = 0;
-      chip.advance_envelope_level();
-      // The step rewrote the amplitudes of the channels that follow it.
+  }
+  for (size_t i = 0; i < 3; ++i) {
+    run.tone_due[i] -= length;
+    if (run.tone_due[i] != 0) continue;
+    run.flip[i] ^= 1u;
+    run.tone_due[i] = run.tone_period[i] - (run.tone_from_zero[i] ? 1u : 0u);
+    run.tone_from_zero[i] = false;
+    run.out[i] = run.channel_out(i);
+    changed = true;
+  }
+  if (run.noise != nullptr) {
+    run.noise_owed += length;
+    run.to_toggle -= length;
+    if (run.to_toggle == 0) {
+      NoiseGenerator& noise = *run.noise;
+      noise.shift_register = run.toggle.shift_register;
+      noise.counter = run.toggle.counter;
+      noise.shift();
+      run.noise_owed = 0;
+      run.noise_output = static_cast<uint8_t>(noise.output != 0);
+      run.toggle = next_toggle(noise);
+      run.to_toggle = run.toggle.ticks;
       for (size_t i = 0; i < 3; ++i) {
-        if (chip.channels[i].envelope_mode == 0) continue;
-        amplitude[i] = chip.channels[i].amplitude;
-        out[i] = channel_out(i);
+        if (run.gate[i].noise) run.out[i] = run.channel_out(i);
       }
       changed = true;
-      to_step = envelope_period;
-      if (chip.envelope.direction == 0) {
-        // Holding: its steps change nothing until a restart.
-        to_step = kNever;
-        envelope_held = true;
-        hold_tick = ticks - remaining + length;
-      }
-    }
-    for (size_t i = 0; i < 3; ++i) {
-      tone_due[i] -= length;
-      if (tone_due[i] == 0) {
-        flip[i] ^= 1u;
-        tone_due[i] = tone_period[i] - (tone_from_zero[i] ? 1u : 0u);
-        tone_from_zero[i] = false;
-        out[i] = channel_out(i);
-        changed = true;
-      }
-    }
-    if (noise != nullptr) {
-      noise_owed += length;
-      to_toggle -= length;
-      if (to_toggle == 0) {
-        noise->shift_register = toggle.shift_register;
-        noise->counter = toggle.counter;
-        noise->shift();
-        noise_owed = 0;
-        noise_output = static_cast<uint8_t>(noise->output != 0);
-        toggle = next_toggle(*noise);
-        to_toggle = toggle.ticks;
-        for (size_t i = 0; i < 3; ++i) {
-          if (gate_noise[i]) out[i] = channel_out(i);
-        }
-        changed = true;
-      }
-    }
-    if (changed) frame = pack();
-    resample_last_tick();
-
-    remaining -= static_cast<uint32_t>(length);
-    to_edge -= length;
-    band_ticks += length;
-    if (to_edge == 0) {
-      // This tick's frame moved the fill level into the next band: the tick
-      // itself already counts there.
-      apply_feedback(band, band_ticks - 1, &drift);
-      band = band_of(frames);
-      band_ticks = 1;
-      if (band == Band::High) break;
-      to_edge = ticks_to_frame(accumulator, next_band_edge(frames) - frames);
     }
   }
+  if (changed) run.frame = run.pack();
+  resample_last_tick(run);
+  run.remaining -= static_cast<uint32_t>(length);
+  run.to_edge -= length;
+  run.band_ticks += length;
+}
 
-  // Back into the chip. A heard tone's counter is its ticks to the next flip:
-  // a counter of 0 or 1 flipped on the first tick, leaving one of at least 7.
-  const uint64_t elapsed = ticks - remaining;
-  chip.accumulator = accumulator;
+bool StretchEngine::cross_band_edge(Run& run) {
+  // This tick's frame moved the fill level into the next band: the tick
+  // itself already counts there.
+  run.drift = apply_feedback(run.band, run.band_ticks - 1, run.drift);
+  run.band = SampleRing::band_of(run.frames * 4);
+  run.band_ticks = 1;
+  if (run.band == Band::High) return false;
+  run.to_edge = ticks_to_frame(run.accumulator, next_band_edge(run.frames) - run.frames);
+  return true;
+}
+
+void StretchEngine::store(Run& run) {
+  Chip& chip = chip_;
+  // A heard tone's counter is its ticks to the next flip: a counter of 0 or
+  // 1 flipped on the first tick, leaving one of at least 7.
+  const uint64_t elapsed = run.ticks - run.remaining;
+  chip.accumulator = run.accumulator;
   for (size_t i = 0; i < 3; ++i) {
-    chip.channels[i].flip_flop = flip[i];
-    if (tone_heard_[i]) chip.channels[i].counter = static_cast<uint16_t>(tone_due[i]);
+    chip.channels[i].flip_flop = run.flip[i];
+    if (tone_heard_[i]) chip.channels[i].counter = static_cast<uint16_t>(run.tone_due[i]);
   }
-  if (noise != nullptr) {
-    shift_noise(noise, run_countdown(&noise->counter, noise->period, noise_owed));
+  if (run.noise != nullptr) {
+    shift_noise(run.noise,
+                run_countdown(&run.noise->counter, run.noise->period, run.noise_owed));
   }
-  if (envelope_heard && !envelope_held) {
-    chip.envelope.counter = envelope_period - static_cast<uint32_t>(to_step);
+  if (run.envelope_heard && !run.envelope_held) {
+    chip.envelope.counter = run.envelope_period - static_cast<uint32_t>(run.to_step);
   }
   now_ += elapsed;
-  if (envelope_held) {
+  if (run.envelope_held) {
     // The counter stopped at 0 on the step that made it hold; it runs on from
     // there, unheard, as from a restart.
     envelope_heard_ = false;
-    envelope_synced_at_ = now_ - (elapsed - hold_tick);
+    envelope_synced_at_ = now_ - (elapsed - run.hold_tick);
   }
+  ring_.set_drift_correction(apply_feedback(run.band, run.band_ticks, run.drift));
+  ring_.set_ring_state(SampleRing::state_of(run.band));
+}
 
-  apply_feedback(band, band_ticks, &drift);
-  ring_.set_drift_correction(static_cast<int16_t>(drift));
-  static constexpr int16_t kStates[] = {SampleRing::kStateEmpty, SampleRing::kStateLow,
-                                        SampleRing::kStateMiddle, SampleRing::kStateHigh};
-  ring_.set_ring_state(kStates[static_cast<int>(band)]);
-  return static_cast<uint32_t>(elapsed);
+uint32_t StretchEngine::run(uint32_t ticks) {
+  Run run;
+  run.ticks = ticks;
+  load(run);
+  while (run.remaining != 0) {
+    if (run.noise != nullptr) {
+      const uint64_t others = run.until_other_change();
+      if (run.to_toggle < others) run_noise_toggles(run, others);
+    }
+    const uint64_t length = std::min(run.until_other_change(), run.to_toggle);
+    emit_stretch(run, length);
+    apply_change(run, length);
+    if (run.to_edge == 0 && !cross_band_edge(run)) break;
+  }
+  store(run);
+  return ticks - run.remaining;
 }

@@ -21,8 +21,8 @@
 
 #include <cstdint>
 
-#include "audio/sample_ring.h"
 #include "psg/chip.h"
+#include "psg/sample_ring.h"
 
 class StretchEngine {
  public:
@@ -45,15 +45,21 @@ class StretchEngine {
   void synchronize();
 
  private:
-  // The ring's fill level as the feedback sees it after a tick.
-  enum class Band : uint8_t { Empty, Low, Middle, High };
+  struct Run;  // one run's working copy of the chip state
 
   void update_hearing();
   void catch_up_tone(int channel);
   void catch_up_noise();
   void catch_up_envelope();
-  // Applies `ticks` feedback updates that all find the fill level in band.
-  void apply_feedback(Band band, uint64_t ticks, int* drift) const;
+
+  // The steps of run(), in the order they happen.
+  void load(Run& run) const;
+  void run_noise_toggles(Run& run, uint64_t others);
+  void emit_stretch(Run& run, uint64_t length);
+  void resample_last_tick(Run& run);
+  void apply_change(Run& run, uint64_t length);
+  bool cross_band_edge(Run& run);
+  void store(Run& run);
 
   Chip& chip_;
   SampleRing& ring_;

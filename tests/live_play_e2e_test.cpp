@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "audio/sample_ring.h"
+#include "psg/sample_ring.h"
 #include "common/register_log.h"
 #include "psg/chip.h"
 #include "tests/support/logs.h"

@@ -1,5 +1,5 @@
 // The ring's offsets, its drains and the fill feedback.
-#include "audio/sample_ring.h"
+#include "psg/sample_ring.h"
 
 #include <gtest/gtest.h>
 
