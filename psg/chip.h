@@ -101,7 +101,8 @@ struct ChannelGate {
         noise(channel.noise_enable != 0 && noise_generator.period != 0) {}
 
   int16_t output(int16_t amplitude, uint8_t flip_flop, uint16_t noise_output) const {
-    const bool open = always || (tone && flip_flop != 0) || (noise && noise_output != 0);
+    // Bitwise, not short-circuit: no branch to mispredict.
+    const bool open = always | (tone & (flip_flop != 0)) | (noise & (noise_output != 0));
     return open ? amplitude : static_cast<int16_t>(-amplitude);
   }
 };

@@ -20,7 +20,8 @@ uint32_t SampleRing::fill_level() const {
   return write >= read ? write - read : write - read + kBytes;
 }
 
-void SampleRing::step_drift(Band band) {
+inline void SampleRing::record(Band band) {
+  ring_state_.store(state_of(band), std::memory_order_relaxed);
   int16_t current = drift_correction_.load(std::memory_order_relaxed);
   int16_t wanted = 0;
   do {
@@ -32,9 +33,16 @@ void SampleRing::step_drift(Band band) {
 }
 
 SampleRing::Band SampleRing::observe_fill() {
+  // Each case passes its band as a constant, so that the feedback step is
+  // worked out for it at compile time: this runs once per tick of the tick
+  // loop.
   const Band band = band_of(fill_level());
-  ring_state_.store(state_of(band), std::memory_order_relaxed);
-  step_drift(band);
+  switch (band) {
+    case Band::Empty: record(Band::Empty); break;
+    case Band::Low: record(Band::Low); break;
+    case Band::Middle: record(Band::Middle); break;
+    case Band::High: record(Band::High); break;
+  }
   return band;
 }
 

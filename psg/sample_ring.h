@@ -193,9 +193,10 @@ class SampleRing {
     const uint32_t next = write_position_ + 4;
     return next == kBytes ? 0 : next;
   }
-  // Applies one feedback update for the band to the drift correction, as one
-  // atomic read-modify-write: the other thread's adjustments are never lost.
-  void step_drift(Band band);
+  // Sets the ring state for the band and applies one feedback update to the
+  // drift correction, as one atomic read-modify-write: the other thread's
+  // adjustments are never lost.
+  void record(Band band);
   // Measures the fill level, sets the ring state and steps the drift
   // correction; returns the band measured.
   Band observe_fill();

@@ -244,264 +244,397 @@ void StretchEngine::synchronize() {
   catch_up_envelope();
 }
 
+// The steps of a run are folded into it, so that the run's fields can stay in
+// registers instead of being reloaded after every store into the ring.
+#if defined(__GNUC__)
+#define RUN_STEP [[gnu::always_inline]] inline
+#else
+#define RUN_STEP inline
+#endif
+
+namespace {
+
 // How a run goes. Between two changes the mixer's output is constant, so a
 // run is a series of stretches, each ending on the tick of the next change:
 //
-//   1. until_change(): the nearest of the next flip of a heard tone, the next
-//      toggle of heard noise (a shift that finds bit 0 set), the next step
-//      of a followed envelope, the frame that takes the ring's fill level
-//      into another band, and the end of the run;
+//   1. until_other_change() and to_toggle: the nearest of the next flip of a
+//      heard tone, the next toggle of heard noise (a shift that finds bit 0
+//      set), the next step of a followed envelope, the frame that takes the
+//      ring's fill level into another band, and the end of the run;
 //   2. emit_stretch(): every frame due before that tick is the current frame;
 //   3. apply_change(): that tick, as Chip::tick() runs it (envelope, tones,
-//      noise, then the frame due on it, if any);
+//      noise: advance()), then the frame due on it, if any;
 //   4. cross_band_edge(): at a band edge, the feedback of the band left is
 //      settled; the run ends when the ring asks for a flush.
 //
-// Noise toggling before anything else can change (drums) takes a shortcut,
-// run_noise_toggles(): only the channels that take the noise change there,
-// between two frames worked out once.
+// Two shortcuts. Noise toggling before anything else can change (drums)
+// runs in run_noise_toggles(): only the channels that take the noise change
+// there, between two frames worked out once. And where changes come about as
+// often as frames or more (fast noise, high tones, a fast envelope), stretches
+// would be shorter than a frame: run_frames() then goes from due frame to due
+// frame, moving every generator on with the same advance().
 //
 // The run works on copies of the state it changes, which the compiler can
-// keep in registers (stores into the ring's storage may alias any memory);
-// load() takes them from the chip and the ring and store() puts them back.
-// What is heard cannot change inside a run, only at writes.
-struct StretchEngine::Run {
-  uint32_t ticks = 0;      // asked for
-  uint32_t remaining = 0;  // not run yet
+// keep in registers (stores into the ring's storage may alias any memory):
+// the constructor loads them from the chip and the ring and store() puts them
+// back. What is heard cannot change inside a run, only at writes.
+class Run {
+ public:
+  Run(Chip& chip, SampleRing& ring, uint32_t ticks, const bool tone_heard[3],
+      bool noise_heard, bool envelope_heard);
+  uint32_t remaining() const { return remaining_; }
+  // Runs stretch after stretch (or frame after frame) until the ticks are
+  // used up or the ring asks for a flush.
+  void go();
+  // Puts the state back into the chip and the ring.
+  void store(const bool tone_heard[3]);
+
+  // Set when the envelope began to hold during the run, at hold_tick ticks
+  // into it.
+  bool envelope_held = false;
+  uint64_t hold_tick = 0;
+
+ private:
+  uint64_t until_other_change() const;
+  void emit_stretch(uint64_t length);
+  void resample_last_tick();
+  bool advance_tone(size_t i, uint64_t ticks);
+  bool advance_noise(uint64_t ticks);
+  bool advance_envelope(uint64_t ticks);
+  void advance(uint64_t ticks);
+  void apply_change(uint64_t length);
+  void run_noise_toggles(uint64_t others);
+  void run_frames(uint64_t span);
+  bool cross_band_edge();
+  void pass(uint64_t spent);
+  int16_t channel_out(size_t i) const {
+    return gate_[i].output(amplitude_[i], flip_[i], noise_output_);
+  }
+  uint32_t pack() const {
+    return SampleRing::pack_frame(static_cast<int16_t>(out_[0] + out_[1]),
+                                  static_cast<int16_t>(out_[1] + out_[2]));
+  }
+
+  Chip& chip_;
+  SampleRing& ring_;
+  uint32_t ticks_ = 0;      // asked for
+  uint32_t remaining_ = 0;  // not run yet
+  bool frame_by_frame_ = false;
 
   // Per channel: ticks until its flip-flop flips (kNever when unheard), the
   // period it reloads with, whether the next reload comes from a counter of
   // 0 (one tick early), and the gate and amplitude that give its output.
-  uint64_t tone_due[3] = {};
-  uint32_t tone_period[3] = {};
-  bool tone_from_zero[3] = {};
-  uint8_t flip[3] = {};
-  int16_t amplitude[3] = {};
-  ChannelGate gate[3];
+  uint64_t tone_due_[3] = {};
+  uint32_t tone_period_[3] = {};
+  bool tone_from_zero_[3] = {};
+  uint8_t flip_[3] = {};
+  int16_t amplitude_[3] = {};
+  ChannelGate gate_[3];
 
   // Heard noise runs only at the shifts that toggle its output; the ticks in
   // between are owed to it and paid on those shifts and at the end.
-  NoiseGenerator* noise = nullptr;  // null when unheard
-  uint8_t noise_output = 0;
-  uint64_t noise_owed = 0;
-  NoiseToggle toggle{kNever, 0, 0};
-  uint64_t to_toggle = kNever;
+  NoiseGenerator* noise_ = nullptr;  // null when unheard
+  uint8_t noise_output_ = 0;
+  uint64_t noise_owed_ = 0;
+  NoiseToggle toggle_{kNever, 0, 0};
+  uint64_t to_toggle_ = kNever;
 
-  // The envelope: ticks to its next step (kNever when unheard or frozen),
-  // and the tick into the run at which it began to hold, if it did.
-  bool envelope_heard = false;
-  uint32_t envelope_period = 0;
-  uint64_t to_step = kNever;
-  bool envelope_held = false;
-  uint64_t hold_tick = 0;
+  // The envelope: ticks to its next step (kNever when unheard or frozen).
+  bool envelope_heard_ = false;
+  uint32_t envelope_period_ = 0;
+  uint64_t to_step_ = kNever;
 
   // The output: each channel's share, the frame they make, the resampler.
-  int16_t out[3] = {};
-  uint32_t frame = 0;
-  uint32_t accumulator = 0;
+  int16_t out_[3] = {};
+  uint32_t frame_ = 0;
+  uint32_t accumulator_ = 0;
 
   // The ring: frames held, the band they are in, ticks counted in that band,
   // ticks to the frame that enters the next band, the drift correction.
-  uint32_t frames = 0;
-  Band band = Band::Middle;
-  uint64_t band_ticks = 0;
-  uint64_t to_edge = 0;
-  int16_t drift = 0;
-
-  int16_t channel_out(size_t i) const {
-    return gate[i].output(amplitude[i], flip[i], noise_output);
-  }
-  uint32_t pack() const {
-    return SampleRing::pack_frame(static_cast<int16_t>(out[0] + out[1]),
-                                  static_cast<int16_t>(out[1] + out[2]));
-  }
-  // Ticks to the nearest change other than the noise's.
-  uint64_t until_other_change() const {
-    uint64_t ticks_left = std::min<uint64_t>(remaining, to_edge);
-    ticks_left =
-        std::min(ticks_left, std::min(tone_due[0], std::min(tone_due[1], tone_due[2])));
-    return std::min(ticks_left, to_step);
-  }
-  // Moves every countdown on by ticks that changed nothing they count to.
-  void pass(uint64_t spent) {
-    remaining -= static_cast<uint32_t>(spent);
-    to_edge -= spent;
-    band_ticks += spent;
-    for (uint64_t& due : tone_due) due -= spent;
-    to_step -= spent;
-  }
+  uint32_t frames_ = 0;
+  Band band_ = Band::Middle;
+  uint64_t band_ticks_ = 0;
+  uint64_t to_edge_ = 0;
+  int16_t drift_ = 0;
 };
 
-void StretchEngine::load(Run& run) const {
-  const Chip& chip = chip_;
-  run.remaining = run.ticks;
+RUN_STEP Run::Run(Chip& chip, SampleRing& ring, uint32_t ticks, const bool tone_heard[3],
+                  bool noise_heard, bool envelope_heard)
+    : chip_(chip), ring_(ring), ticks_(ticks), remaining_(ticks) {
+  // Changes per frame, roughly: at one or more, frame by frame is cheaper.
+  double changes_per_frame = 0;
+  constexpr double kTicksPerFrame = static_cast<double>(kClock) / kRate;
   for (size_t i = 0; i < 3; ++i) {
     const ToneChannel& channel = chip.channels[i];
-    run.tone_period[i] = channel.period;
-    run.tone_from_zero[i] = channel.counter == 0;
-    run.flip[i] = channel.flip_flop;
-    run.amplitude[i] = channel.amplitude;
-    run.gate[i] = ChannelGate(channel, chip.noise);
-    run.tone_due[i] = tone_heard_[i] ? std::max<uint32_t>(channel.counter, 1) : kNever;
+    tone_period_[i] = channel.period;
+    tone_from_zero_[i] = channel.counter == 0;
+    flip_[i] = channel.flip_flop;
+    amplitude_[i] = channel.amplitude;
+    gate_[i] = ChannelGate(channel, chip.noise);
+    tone_due_[i] = tone_heard[i] ? std::max<uint32_t>(channel.counter, 1) : kNever;
+    if (tone_heard[i]) changes_per_frame += kTicksPerFrame / channel.period;
   }
-  run.noise_output = static_cast<uint8_t>(chip.noise.output != 0);
-  if (noise_heard_) {
-    run.noise = &chip_.noise;
-    run.toggle = next_toggle(chip.noise);
-    run.to_toggle = run.toggle.ticks;
+  noise_output_ = static_cast<uint8_t>(chip.noise.output != 0);
+  if (noise_heard) {
+    noise_ = &chip.noise;
+    toggle_ = next_toggle(chip.noise);
+    to_toggle_ = toggle_.ticks;
+    // Half the shifts toggle the output.
+    changes_per_frame += kTicksPerFrame / (2.0 * chip.noise.period);
   }
-  run.envelope_heard = envelope_heard_ && chip.envelope.period != 0;
-  run.envelope_period = chip.envelope.period;
-  if (run.envelope_heard) run.to_step = run.envelope_period - chip.envelope.counter;
-  for (size_t i = 0; i < 3; ++i) run.out[i] = run.channel_out(i);
-  run.frame = run.pack();
-  run.accumulator = chip.accumulator;
-  run.frames = ring_.fill_level() / 4;
-  run.band = SampleRing::band_of(run.frames * 4);
-  run.drift = ring_.drift_correction();
-  run.to_edge = ticks_to_frame(run.accumulator, next_band_edge(run.frames) - run.frames);
+  envelope_heard_ = envelope_heard && chip.envelope.period != 0;
+  envelope_period_ = chip.envelope.period;
+  if (envelope_heard_) {
+    to_step_ = envelope_period_ - chip.envelope.counter;
+    changes_per_frame += kTicksPerFrame / envelope_period_;
+  }
+  frame_by_frame_ = changes_per_frame >= 0.75;
+  for (size_t i = 0; i < 3; ++i) out_[i] = channel_out(i);
+  frame_ = pack();
+  accumulator_ = chip.accumulator;
+  frames_ = ring.fill_level() / 4;
+  band_ = SampleRing::band_of(frames_ * 4);
+  drift_ = ring.drift_correction();
+  to_edge_ = ticks_to_frame(accumulator_, next_band_edge(frames_) - frames_);
 }
 
-void StretchEngine::emit_stretch(Run& run, uint64_t length) {
+RUN_STEP uint64_t Run::until_other_change() const {
+  uint64_t ticks = std::min<uint64_t>(remaining_, to_edge_);
+  ticks = std::min(ticks, std::min(tone_due_[0], std::min(tone_due_[1], tone_due_[2])));
+  return std::min(ticks, to_step_);
+}
+
+RUN_STEP void Run::pass(uint64_t spent) {
+  remaining_ -= static_cast<uint32_t>(spent);
+  to_edge_ -= spent;
+  band_ticks_ += spent;
+}
+
+RUN_STEP void Run::emit_stretch(uint64_t length) {
   // The frames that fall due in the first length - 1 ticks: all the current
   // frame. 44100 x (2^32 - 1) still fits in 64 bits.
-  const uint64_t sum = run.accumulator + kRate * (length - 1);
+  const uint64_t sum = accumulator_ + kRate * (length - 1);
   const uint32_t due = static_cast<uint32_t>(sum / kClock);
-  run.accumulator = static_cast<uint32_t>(sum - due * kClock);
+  accumulator_ = static_cast<uint32_t>(sum - due * kClock);
   if (due != 0) {
-    ring_.push_repeated(run.frame, due);
-    run.frames += due;
+    ring_.push_repeated(frame_, due);
+    frames_ += due;
   }
 }
 
-void StretchEngine::resample_last_tick(Run& run) {
-  run.accumulator += Chip::kFrameRate;
-  if (run.accumulator >= Chip::kChipClock) {
-    run.accumulator -= Chip::kChipClock;
-    ring_.push_frame(run.frame);
-    ++run.frames;
+RUN_STEP void Run::resample_last_tick() {
+  accumulator_ += Chip::kFrameRate;
+  if (accumulator_ >= Chip::kChipClock) {
+    accumulator_ -= Chip::kChipClock;
+    ring_.push_frame(frame_);
+    ++frames_;
   }
 }
 
-void StretchEngine::run_noise_toggles(Run& run, uint64_t others) {
+// Each advance_*() moves one generator on by `ticks` and tells whether it
+// changed what the mixer hears on the last of them or before.
+RUN_STEP bool Run::advance_tone(size_t i, uint64_t ticks) {
+  if (tone_due_[i] > ticks) {
+    tone_due_[i] -= ticks;
+    return false;
+  }
+  ticks -= tone_due_[i];
+  flip_[i] ^= 1u;
+  uint64_t next = tone_period_[i] - (tone_from_zero_[i] ? 1u : 0u);
+  tone_from_zero_[i] = false;
+  for (; next <= ticks; next = tone_period_[i]) {
+    ticks -= next;
+    flip_[i] ^= 1u;
+  }
+  tone_due_[i] = next - ticks;
+  return true;
+}
+
+RUN_STEP bool Run::advance_noise(uint64_t ticks) {
+  if (noise_ == nullptr) return false;
+  bool changed = false;
+  for (; to_toggle_ <= ticks; changed = true) {
+    ticks -= to_toggle_;
+    noise_->shift_register = toggle_.shift_register;
+    noise_->counter = toggle_.counter;
+    noise_->shift();
+    noise_owed_ = 0;
+    noise_output_ = static_cast<uint8_t>(noise_->output != 0);
+    toggle_ = next_toggle(*noise_);
+    to_toggle_ = toggle_.ticks;
+  }
+  to_toggle_ -= ticks;
+  noise_owed_ += ticks;
+  return changed;
+}
+
+RUN_STEP bool Run::advance_envelope(uint64_t ticks) {
+  if (to_step_ > ticks) {
+    to_step_ -= ticks;
+    return false;
+  }
+  const uint64_t start = ticks_ - remaining_;
+  uint64_t left = ticks;
+  while (to_step_ <= left) {
+    left -= to_step_;
+    chip_.envelope.counter = 0;
+    chip_.advance_envelope_level();
+    // The step rewrote the amplitudes of the channels that follow it.
+    for (size_t i = 0; i < 3; ++i) {
+      if (chip_.channels[i].envelope_mode != 0)
+        amplitude_[i] = chip_.channels[i].amplitude;
+    }
+    to_step_ = envelope_period_;
+    if (chip_.envelope.direction == 0) {
+      // Holding: its steps change nothing until a restart.
+      to_step_ = kNever;
+      envelope_held = true;
+      hold_tick = start + ticks - left;
+    }
+  }
+  to_step_ -= left;
+  return true;
+}
+
+RUN_STEP void Run::advance(uint64_t ticks) {
+  // The order of Chip::tick(): envelope, tones, noise. Only the channels a
+  // change reaches are mixed again.
+  bool changed = false;
+  if (advance_envelope(ticks)) {
+    for (size_t i = 0; i < 3; ++i) out_[i] = channel_out(i);
+    changed = true;
+  }
+  for (size_t i = 0; i < 3; ++i) {
+    if (!advance_tone(i, ticks)) continue;
+    out_[i] = channel_out(i);
+    changed = true;
+  }
+  if (advance_noise(ticks)) {
+    for (size_t i = 0; i < 3; ++i) {
+      if (gate_[i].noise) out_[i] = channel_out(i);
+    }
+    changed = true;
+  }
+  if (changed) frame_ = pack();
+}
+
+RUN_STEP void Run::apply_change(uint64_t length) {
+  advance(length);
+  resample_last_tick();
+  pass(length);
+}
+
+RUN_STEP void Run::run_noise_toggles(uint64_t others) {
   // Only the channels that take the noise differ between the two frames.
-  int16_t by_level[2][3] = {{run.out[0], run.out[1], run.out[2]},
-                            {run.out[0], run.out[1], run.out[2]}};
+  int16_t by_level[2][3] = {{out_[0], out_[1], out_[2]}, {out_[0], out_[1], out_[2]}};
   uint32_t framed[2];
   for (uint8_t level = 0; level < 2; ++level) {
-    run.noise_output = level;
+    noise_output_ = level;
     for (size_t i = 0; i < 3; ++i) {
-      if (run.gate[i].noise) by_level[level][i] = run.channel_out(i);
+      if (gate_[i].noise) by_level[level][i] = channel_out(i);
     }
     framed[level] = SampleRing::pack_frame(
         static_cast<int16_t>(by_level[level][0] + by_level[level][1]),
         static_cast<int16_t>(by_level[level][1] + by_level[level][2]));
   }
-  NoiseGenerator& noise = *run.noise;
+  NoiseGenerator& noise = *noise_;
   uint64_t spent = 0;
   do {
-    emit_stretch(run, run.to_toggle);
+    emit_stretch(to_toggle_);
     // The toggle's tick: the tones and the envelope are not due.
-    noise.shift_register = run.toggle.shift_register;
-    noise.counter = run.toggle.counter;
+    noise.shift_register = toggle_.shift_register;
+    noise.counter = toggle_.counter;
     noise.shift();
-    run.frame = framed[noise.output & 1u];
-    resample_last_tick(run);
-    spent += run.to_toggle;
-    others -= run.to_toggle;
-    run.toggle = next_toggle(noise);
-    run.to_toggle = run.toggle.ticks;
-  } while (run.to_toggle < others);
-  run.noise_owed = 0;
-  run.noise_output = static_cast<uint8_t>(noise.output & 1u);
-  for (size_t i = 0; i < 3; ++i) run.out[i] = by_level[run.noise_output][i];
-  run.pass(spent);
+    frame_ = framed[noise.output & 1u];
+    resample_last_tick();
+    spent += to_toggle_;
+    others -= to_toggle_;
+    toggle_ = next_toggle(noise);
+    to_toggle_ = toggle_.ticks;
+  } while (to_toggle_ < others);
+  noise_owed_ = 0;
+  noise_output_ = static_cast<uint8_t>(noise.output & 1u);
+  for (size_t i = 0; i < 3; ++i) out_[i] = by_level[noise_output_][i];
+  pass(spent);
+  for (uint64_t& due : tone_due_) due -= spent;
+  to_step_ -= spent;
 }
 
-void StretchEngine::apply_change(Run& run, uint64_t length) {
-  Chip& chip = chip_;
-  bool changed = false;
-  run.to_step -= length;
-  if (run.to_step == 0) {
-    chip.envelope.counter = 0;
-    chip.advance_envelope_level();
-    // The step rewrote the amplitudes of the channels that follow it.
-    for (size_t i = 0; i < 3; ++i) {
-      if (chip.channels[i].envelope_mode == 0) continue;
-      run.amplitude[i] = chip.channels[i].amplitude;
-      run.out[i] = run.channel_out(i);
-    }
-    changed = true;
-    run.to_step = run.envelope_period;
-    if (chip.envelope.direction == 0) {
-      // Holding: its steps change nothing until a restart.
-      run.to_step = kNever;
-      run.envelope_held = true;
-      run.hold_tick = run.ticks - run.remaining + length;
-    }
+RUN_STEP void Run::run_frames(uint64_t span) {
+  // Due frame to due frame: the generators' state on a frame's tick is all
+  // that the frame shows of them.
+  for (;;) {
+    const uint64_t to_frame = ticks_to_frame(accumulator_, 1);
+    if (to_frame > span) break;
+    advance(to_frame);
+    accumulator_ = static_cast<uint32_t>(accumulator_ + kRate * to_frame - kClock);
+    ring_.push_frame(frame_);
+    ++frames_;
+    pass(to_frame);
+    span -= to_frame;
   }
-  for (size_t i = 0; i < 3; ++i) {
-    run.tone_due[i] -= length;
-    if (run.tone_due[i] != 0) continue;
-    run.flip[i] ^= 1u;
-    run.tone_due[i] = run.tone_period[i] - (run.tone_from_zero[i] ? 1u : 0u);
-    run.tone_from_zero[i] = false;
-    run.out[i] = run.channel_out(i);
-    changed = true;
-  }
-  if (run.noise != nullptr) {
-    run.noise_owed += length;
-    run.to_toggle -= length;
-    if (run.to_toggle == 0) {
-      NoiseGenerator& noise = *run.noise;
-      noise.shift_register = run.toggle.shift_register;
-      noise.counter = run.toggle.counter;
-      noise.shift();
-      run.noise_owed = 0;
-      run.noise_output = static_cast<uint8_t>(noise.output != 0);
-      run.toggle = next_toggle(noise);
-      run.to_toggle = run.toggle.ticks;
-      for (size_t i = 0; i < 3; ++i) {
-        if (run.gate[i].noise) run.out[i] = run.channel_out(i);
-      }
-      changed = true;
-    }
-  }
-  if (changed) run.frame = run.pack();
-  resample_last_tick(run);
-  run.remaining -= static_cast<uint32_t>(length);
-  run.to_edge -= length;
-  run.band_ticks += length;
+  advance(span);
+  accumulator_ += static_cast<uint32_t>(kRate * span);
+  pass(span);
 }
 
-bool StretchEngine::cross_band_edge(Run& run) {
+RUN_STEP bool Run::cross_band_edge() {
   // This tick's frame moved the fill level into the next band: the tick
   // itself already counts there.
-  run.drift = apply_feedback(run.band, run.band_ticks - 1, run.drift);
-  run.band = SampleRing::band_of(run.frames * 4);
-  run.band_ticks = 1;
-  if (run.band == Band::High) return false;
-  run.to_edge = ticks_to_frame(run.accumulator, next_band_edge(run.frames) - run.frames);
+  drift_ = apply_feedback(band_, band_ticks_ - 1, drift_);
+  band_ = SampleRing::band_of(frames_ * 4);
+  band_ticks_ = 1;
+  if (band_ == Band::High) return false;
+  to_edge_ = ticks_to_frame(accumulator_, next_band_edge(frames_) - frames_);
   return true;
 }
 
-void StretchEngine::store(Run& run) {
-  Chip& chip = chip_;
+RUN_STEP void Run::go() {
+  if (frame_by_frame_) {
+    do {
+      run_frames(std::min<uint64_t>(remaining_, to_edge_));
+    } while ((to_edge_ != 0 || cross_band_edge()) && remaining_ != 0);
+    return;
+  }
+  while (remaining_ != 0) {
+    if (noise_ != nullptr) {
+      const uint64_t others = until_other_change();
+      if (to_toggle_ < others) run_noise_toggles(others);
+    }
+    const uint64_t length = std::min(until_other_change(), to_toggle_);
+    emit_stretch(length);
+    apply_change(length);
+    if (to_edge_ == 0 && !cross_band_edge()) break;
+  }
+}
+
+RUN_STEP void Run::store(const bool tone_heard[3]) {
   // A heard tone's counter is its ticks to the next flip: a counter of 0 or
   // 1 flipped on the first tick, leaving one of at least 7.
-  const uint64_t elapsed = run.ticks - run.remaining;
-  chip.accumulator = run.accumulator;
+  chip_.accumulator = accumulator_;
   for (size_t i = 0; i < 3; ++i) {
-    chip.channels[i].flip_flop = run.flip[i];
-    if (tone_heard_[i]) chip.channels[i].counter = static_cast<uint16_t>(run.tone_due[i]);
+    chip_.channels[i].flip_flop = flip_[i];
+    if (tone_heard[i]) chip_.channels[i].counter = static_cast<uint16_t>(tone_due_[i]);
   }
-  if (run.noise != nullptr) {
-    shift_noise(run.noise,
-                run_countdown(&run.noise->counter, run.noise->period, run.noise_owed));
+  if (noise_ != nullptr) {
+    shift_noise(noise_, run_countdown(&noise_->counter, noise_->period, noise_owed_));
   }
-  if (run.envelope_heard && !run.envelope_held) {
-    chip.envelope.counter = run.envelope_period - static_cast<uint32_t>(run.to_step);
+  if (envelope_heard_ && !envelope_held) {
+    chip_.envelope.counter = envelope_period_ - static_cast<uint32_t>(to_step_);
   }
+  ring_.set_drift_correction(apply_feedback(band_, band_ticks_, drift_));
+  ring_.set_ring_state(SampleRing::state_of(band_));
+}
+
+}  // namespace
+
+uint32_t StretchEngine::run(uint32_t ticks) {
+  // A local object whose address never escapes: the compiler may keep its
+  // fields in registers across the stores into the ring.
+  Run run(chip_, ring_, ticks, tone_heard_, noise_heard_, envelope_heard_);
+  run.go();
+  run.store(tone_heard_);
+  const uint64_t elapsed = ticks - run.remaining();
   now_ += elapsed;
   if (run.envelope_held) {
     // The counter stopped at 0 on the step that made it hold; it runs on from
@@ -509,24 +642,5 @@ void StretchEngine::store(Run& run) {
     envelope_heard_ = false;
     envelope_synced_at_ = now_ - (elapsed - run.hold_tick);
   }
-  ring_.set_drift_correction(apply_feedback(run.band, run.band_ticks, run.drift));
-  ring_.set_ring_state(SampleRing::state_of(run.band));
-}
-
-uint32_t StretchEngine::run(uint32_t ticks) {
-  Run run;
-  run.ticks = ticks;
-  load(run);
-  while (run.remaining != 0) {
-    if (run.noise != nullptr) {
-      const uint64_t others = run.until_other_change();
-      if (run.to_toggle < others) run_noise_toggles(run, others);
-    }
-    const uint64_t length = std::min(run.until_other_change(), run.to_toggle);
-    emit_stretch(run, length);
-    apply_change(run, length);
-    if (run.to_edge == 0 && !cross_band_edge(run)) break;
-  }
-  store(run);
-  return ticks - run.remaining;
+  return static_cast<uint32_t>(elapsed);
 }

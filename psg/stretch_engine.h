@@ -45,21 +45,10 @@ class StretchEngine {
   void synchronize();
 
  private:
-  struct Run;  // one run's working copy of the chip state
-
   void update_hearing();
   void catch_up_tone(int channel);
   void catch_up_noise();
   void catch_up_envelope();
-
-  // The steps of run(), in the order they happen.
-  void load(Run& run) const;
-  void run_noise_toggles(Run& run, uint64_t others);
-  void emit_stretch(Run& run, uint64_t length);
-  void resample_last_tick(Run& run);
-  void apply_change(Run& run, uint64_t length);
-  bool cross_band_edge(Run& run);
-  void store(Run& run);
 
   Chip& chip_;
   SampleRing& ring_;
