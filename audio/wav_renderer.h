@@ -3,11 +3,11 @@
 
 #include <cstdint>
 
-#include "psg/sample_ring.h"
 #include "audio/wav_header.h"
 #include "common/output_file.h"
 #include "common/register_log.h"
 #include "psg/chip.h"
+#include "psg/sample_ring.h"
 #include "psg/stretch_engine.h"
 
 // Exit codes of the renderer (the player's codes 3 to 8).
@@ -52,8 +52,8 @@ class WavRenderer {
   // The flush that the ring state asks for before the next tick, if any.
   bool flush_if_high(FILE* file);
 
-  // Drains the ring into the file in pieces of up to 6144 bytes, then hands
-  // what the stream buffers to the system.
+  // Drains the ring into the file in pieces of up to 6144 bytes, written
+  // from the ring itself, then hands what the stream buffers to the system.
   FlushResult flush(FILE* file);
   // Closes the file, deletes it unless the code is 0, returns the code.
   int finish(FILE* file, const char* output_path, int code);
@@ -63,5 +63,4 @@ class WavRenderer {
   OutputFiles& files_;
   StretchEngine engine_;
   uint32_t byte_counter_ = 0;
-  uint8_t staging_[SampleRing::kDrainBytes] = {};
 };

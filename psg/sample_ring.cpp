@@ -92,3 +92,19 @@ uint32_t SampleRing::drain(uint8_t* destination) {
   }
   return copied;
 }
+
+uint32_t SampleRing::drain_in_place(const uint8_t** piece) {
+  if (observe_fill() == Band::Empty) return 0;
+  // The producer is not running: the offsets hold still.
+  const uint32_t write = write_offset_.load(std::memory_order_relaxed);
+  const uint32_t read = read_offset_.load(std::memory_order_relaxed);
+  const uint32_t available = write >= read ? write - read : write - read + kBytes;
+  const uint32_t count = available < kDrainBytes ? available : kDrainBytes;
+  if (read + count > kBytes) {
+    std::memcpy(storage_ + kBytes, storage_, read + count - kBytes);
+  }
+  *piece = storage_ + read;
+  const uint32_t next = read + count;
+  read_offset_.store(next >= kBytes ? next - kBytes : next, std::memory_order_release);
+  return count;
+}

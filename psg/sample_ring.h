@@ -83,6 +83,13 @@ class SampleRing {
   // most two copies. Returns the byte count; 0 for an empty ring.
   uint32_t drain(uint8_t* destination);
 
+  // The same drain without the copy, for a consumer on the producer's own
+  // thread: points *piece at the bytes in the ring itself (a piece that
+  // wraps is joined in a spare area after the storage) and takes them out.
+  // The bytes stay valid until the next push. Returns the byte count; 0 for
+  // an empty ring.
+  uint32_t drain_in_place(const uint8_t** piece);
+
   // Measures the fill level and updates the ring state and the drift
   // correction, taking nothing out.
   void feedback_update();
@@ -201,7 +208,8 @@ class SampleRing {
   // correction; returns the band measured.
   Band observe_fill();
 
-  alignas(64) uint8_t storage_[kBytes] = {};
+  // The ring, then room to join a wrapped piece for drain_in_place().
+  alignas(64) uint8_t storage_[kBytes + kDrainBytes] = {};
   // Written by the consumer only (and by reset).
   alignas(64) std::atomic<uint32_t> read_offset_{0};
   // Written by the producer only (and by reset); write_position_ is the
