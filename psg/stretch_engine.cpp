@@ -388,7 +388,7 @@ RUN_STEP Run::Run(Chip& chip, SampleRing& ring, uint32_t ticks, const bool tone_
     to_step_ = envelope_period_ - chip.envelope.counter;
     changes_per_frame += kTicksPerFrame / envelope_period_;
   }
-  frame_by_frame_ = changes_per_frame >= 0.75;
+  frame_by_frame_ = changes_per_frame >= 1.0;
   for (size_t i = 0; i < 3; ++i) out_[i] = channel_out(i);
   frame_ = pack();
   accumulator_ = chip.accumulator;
@@ -504,9 +504,14 @@ RUN_STEP void Run::advance(uint64_t ticks) {
     for (size_t i = 0; i < 3; ++i) out_[i] = channel_out(i);
     changed = true;
   }
-  for (size_t i = 0; i < 3; ++i) {
-    if (!advance_tone(i, ticks)) continue;
-    out_[i] = channel_out(i);
+  // Written out per channel: a loop here costs more than the checks.
+  const bool tone_a = advance_tone(0, ticks);
+  const bool tone_b = advance_tone(1, ticks);
+  const bool tone_c = advance_tone(2, ticks);
+  if (tone_a | tone_b | tone_c) {
+    if (tone_a) out_[0] = channel_out(0);
+    if (tone_b) out_[1] = channel_out(1);
+    if (tone_c) out_[2] = channel_out(2);
     changed = true;
   }
   if (advance_noise(ticks)) {
