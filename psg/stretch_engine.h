@@ -7,7 +7,9 @@
 // it, the envelope steps while a channel follows it) the mixer's output is
 // constant, so every frame that falls due in that stretch is the same frame.
 // The engine finds the length of the next stretch from the counters, writes
-// its frames in one fill, and runs the one tick that ends it exactly.
+// its frames in one fill, and runs the one tick that ends it exactly. Where
+// such changes come as often as frames or more, it goes from due frame to due
+// frame instead, moving every generator on in closed form.
 //
 // Generators nobody can hear (a tone that is disabled or silent, noise that no
 // channel takes, an envelope no channel follows) are not run at all: they are
