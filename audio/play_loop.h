@@ -19,9 +19,9 @@
 
 #include "audio/audio_engine.h"
 #include "audio/clock.h"
-#include "psg/sample_ring.h"
 #include "common/register_log.h"
 #include "psg/chip.h"
+#include "psg/sample_ring.h"
 
 // Exit codes of live play (the player's codes 3 to 5).
 enum PlayExit : int {
