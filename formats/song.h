@@ -11,14 +11,7 @@
 #include <string>
 #include <vector>
 
-// One register write at an absolute time in microseconds (1 MHz chip ticks)
-// from the start of the song. Writes come in time order; writes at the same
-// time keep their order.
-struct TimedWrite {
-  uint64_t time = 0;
-  uint8_t reg = 0;
-  uint8_t value = 0;
-};
+#include "common/timed_write.h"
 
 // Overrides from the command line; 0 means "what the file says".
 struct ImportOptions {
