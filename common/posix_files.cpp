@@ -26,3 +26,5 @@ bool is_regular_file(const char* path) {
 bool delete_file(const char* path) {
   return unlink(path) == 0;
 }
+
+void set_binary_mode(FILE*) {}

@@ -1,4 +1,5 @@
 // File questions answered with the Win32 file information calls.
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
@@ -77,4 +78,8 @@ bool is_regular_file(const char* path) {
 
 bool delete_file(const char* path) {
   return _unlink(path) == 0;
+}
+
+void set_binary_mode(FILE* stream) {
+  _setmode(_fileno(stream), _O_BINARY);
 }

@@ -1,0 +1,167 @@
+// dump, check and the log half of info, all built on one scan of the log.
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "common/log_writer.h"
+#include "mova/log_scan.h"
+#include "mova/mova.h"
+#include "mova/output.h"
+#include "mova/report.h"
+#include "mova/song_info.h"
+
+namespace {
+
+// Reports a log that can't be scanned; returns its exit code.
+int report_unscanned(const char* path, const std::string& why) {
+  report(path, "%s", why.c_str());
+  return kMovaCantRead;
+}
+
+// Writes every event as a text line with its full chip time, the first at 0:
+// the converter turns the times back into the same delays, modulo 2^32.
+class DumpSink : public LogScanSink {
+ public:
+  explicit DumpSink(FILE* stream) : stream_(stream) {}
+  void event(const ScannedEvent& e) override {
+    ok_ = ok_ && write_text_event(e.time, e.reg, e.value, stream_);
+  }
+  void finding(const Finding& f) override {
+    if (f.kind == FindingKind::EndsEarly || f.kind == FindingKind::MagicCrLf ||
+        f.kind == FindingKind::NotConverterForm) {
+      differences_.push_back(f);
+    }
+  }
+  bool ok() const { return ok_; }
+  const std::vector<Finding>& differences() const { return differences_; }
+
+ private:
+  FILE* stream_;
+  bool ok_ = true;
+  std::vector<Finding> differences_;
+};
+
+// Counts what info tells about a log and keeps where it ends early.
+class InfoSink : public LogScanSink {
+ public:
+  void event(const ScannedEvent& e) override {
+    ++writes_[e.reg];
+    if (e.reg == 11 || e.reg == 12 || e.reg == 13) ++restarts_;
+  }
+  void finding(const Finding& f) override {
+    if (f.kind == FindingKind::EndsEarly) end_ = f;
+  }
+  std::array<uint64_t, 256> writes_{};
+  uint64_t restarts_ = 0;
+  Finding end_;
+};
+
+void print_log_info(const char* path, const ScanSummary& summary, const InfoSink& sink) {
+  const bool text = summary.form == LogForm::Text;
+  std::printf("%s: %s register log\n", path, text ? "text" : "binary");
+  std::printf("  events: %llu\n", static_cast<unsigned long long>(summary.events));
+  std::printf("  total time: %s (%llu us)\n", duration_text(summary.total_time).c_str(),
+              static_cast<unsigned long long>(summary.total_time));
+  std::printf("  first event: %lld us as stored (played at 0)\n",
+              static_cast<long long>(summary.first_time));
+  std::printf("  last event: %llu us after the first\n",
+              static_cast<unsigned long long>(summary.total_time));
+  std::string counts;
+  uint64_t above = 0;
+  for (int reg = 0; reg < 256; ++reg) {
+    if (reg > 15) {
+      above += sink.writes_[reg];
+    } else if (sink.writes_[reg] != 0) {
+      counts += " R" + std::to_string(reg) + "=" + std::to_string(sink.writes_[reg]);
+    }
+  }
+  if (above != 0) counts += " above R15=" + std::to_string(above);
+  std::printf("  writes per register:%s\n", counts.empty() ? " none" : counts.c_str());
+  std::printf("  envelope restarts: %llu (writes to registers 11, 12 and 13)\n",
+              static_cast<unsigned long long>(sink.restarts_));
+  if (summary.ended_early) {
+    std::printf("  ends early: %s\n", finding_text(path, summary.form, sink.end_).c_str());
+  } else {
+    std::printf("  ends: at the end of the file\n");
+  }
+}
+
+}  // namespace
+
+int dump_command(const char* log_path, const char* output_path) {
+  // A first look, so that a file that is no binary log never creates the output.
+  LogScanSink nothing;
+  ScanSummary summary;
+  std::string why;
+  if (scan_log(log_path, nothing, summary, &why) != ScanResult::Ok) {
+    return report_unscanned(log_path, why);
+  }
+  if (summary.form != LogForm::Binary) {
+    report(log_path, "a text log already: dump turns binary logs into text");
+    return kMovaCantRead;
+  }
+  std::vector<Finding> differences;
+  const char* inputs[] = {log_path};
+  const OutputResult written = write_output(output_path, inputs, [&](FILE* stream) {
+    DumpSink sink(stream);
+    ScanSummary again;
+    std::string unused;
+    const bool scanned = std::fwrite(kTextMagic, 1, kMagicLength, stream) == kMagicLength &&
+                         scan_log(log_path, sink, again, &unused) == ScanResult::Ok;
+    differences = sink.differences();
+    return scanned && sink.ok();
+  });
+  if (written != OutputResult::Ok) return report_output(output_path, written);
+  // The text log plays like the binary one; tell what the converter will not
+  // give back byte for byte.
+  for (const Finding& f : differences) {
+    report(log_path, "@%llu: %s (tubrel will not give these bytes back)",
+           static_cast<unsigned long long>(f.offset), f.reason.c_str());
+  }
+  return differences.empty() ? kMovaOk : kMovaFindings;
+}
+
+int check_command(const std::vector<const char*>& paths) {
+  class CheckSink : public LogScanSink {
+   public:
+    void finding(const Finding& f) override {
+      if (f.kind != FindingKind::NotConverterForm) findings.push_back(f);
+    }
+    std::vector<Finding> findings;
+  };
+  int code = kMovaOk;
+  for (const char* path : paths) {
+    CheckSink sink;
+    ScanSummary summary;
+    std::string why;
+    if (scan_log(path, sink, summary, &why) != ScanResult::Ok) {
+      code = std::max(code, report_unscanned(path, why));
+      continue;
+    }
+    for (const Finding& f : sink.findings) {
+      std::printf("%s\n", finding_text(path, summary.form, f).c_str());
+    }
+    if (!sink.findings.empty()) code = std::max<int>(code, kMovaFindings);
+  }
+  return code;
+}
+
+int info_command(const std::vector<const char*>& paths) {
+  int code = kMovaOk;
+  for (const char* path : paths) {
+    InfoSink sink;
+    ScanSummary summary;
+    std::string why;
+    const ScanResult scanned = scan_log(path, sink, summary, &why);
+    if (scanned == ScanResult::Ok) {
+      print_log_info(path, summary, sink);
+    } else if (scanned == ScanResult::NotALog) {
+      code = std::max(code, song_info(path));
+    } else {
+      code = std::max(code, report_unscanned(path, why));
+    }
+  }
+  return code;
+}
