@@ -82,7 +82,8 @@ void print_log_info(const char* path, const ScanSummary& summary, const InfoSink
   std::printf("  envelope restarts: %llu (writes to registers 11, 12 and 13)\n",
               static_cast<unsigned long long>(sink.restarts_));
   if (summary.ended_early) {
-    std::printf("  ends early: %s\n", finding_text(path, summary.form, sink.end_).c_str());
+    std::printf("  ends early: %s\n",
+                finding_text(path, summary.form, sink.end_).c_str());
   } else {
     std::printf("  ends: at the end of the file\n");
   }
@@ -108,8 +109,9 @@ int dump_command(const char* log_path, const char* output_path) {
     DumpSink sink(stream);
     ScanSummary again;
     std::string unused;
-    const bool scanned = std::fwrite(kTextMagic, 1, kMagicLength, stream) == kMagicLength &&
-                         scan_log(log_path, sink, again, &unused) == ScanResult::Ok;
+    const bool scanned =
+        std::fwrite(kTextMagic, 1, kMagicLength, stream) == kMagicLength &&
+        scan_log(log_path, sink, again, &unused) == ScanResult::Ok;
     differences = sink.differences();
     return scanned && sink.ok();
   });

@@ -18,7 +18,8 @@ std::string format_reason(const char* format, Args... args) {
   return text;
 }
 
-Finding make_finding(FindingKind kind, uint64_t line, uint64_t offset, std::string reason) {
+Finding make_finding(FindingKind kind, uint64_t line, uint64_t offset,
+                     std::string reason) {
   Finding finding;
   finding.kind = kind;
   finding.line = line;
@@ -30,7 +31,9 @@ Finding make_finding(FindingKind kind, uint64_t line, uint64_t offset, std::stri
 // Whether only white space is left, from this line to the end of the file:
 // a trailing blank line ends the log where the file ends anyway.
 bool only_blanks_left(const char* line, int length, FILE* stream) {
-  const auto blank = [](int c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  const auto blank = [](int c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+  };
   for (int i = 0; i < length; ++i) {
     if (!blank(static_cast<unsigned char>(line[i]))) return false;
   }
@@ -54,7 +57,8 @@ const char* text_line_failure(TextLineStatus status) {
 
 // The value of a time field of plain decimal digits, if it fits 64 bits.
 std::optional<uint64_t> exact_time(std::string_view field, bool* plain) {
-  *plain = !field.empty() && field.find_first_not_of("0123456789") == std::string_view::npos;
+  *plain =
+      !field.empty() && field.find_first_not_of("0123456789") == std::string_view::npos;
   if (!*plain || field.size() > 19) return std::nullopt;
   uint64_t value = 0;
   for (const char c : field) value = value * 10 + static_cast<uint64_t>(c - '0');
@@ -65,8 +69,8 @@ struct TextScan {
   FILE* stream;
   LogScanSink& sink;
   ScanSummary& summary;
-  int32_t previous_field = 0;                // as the reader keeps it
-  std::optional<uint64_t> previous_exact;   // the same, when plain digits
+  int32_t previous_field = 0;              // as the reader keeps it
+  std::optional<uint64_t> previous_exact;  // the same, when plain digits
 };
 
 // Reports what is suspicious about the time of an event that reads.
@@ -90,13 +94,14 @@ void check_time(TextScan& scan, uint64_t number, std::string_view field, int32_t
           FindingKind::TimeGoesBack, number, 0,
           format_reason("time earlier than the line before: read as a pause of %lu us "
                         "(%s)",
-                        static_cast<unsigned long>(delay), duration_text(delay).c_str())));
+                        static_cast<unsigned long>(delay),
+                        duration_text(delay).c_str())));
     } else if (pause > UINT32_MAX) {
-      scan.sink.finding(make_finding(
-          FindingKind::PauseTooLong, number, 0,
-          format_reason("a pause of %llu us is read modulo 2^32, as %lu us",
-                        static_cast<unsigned long long>(pause),
-                        static_cast<unsigned long>(delay))));
+      scan.sink.finding(
+          make_finding(FindingKind::PauseTooLong, number, 0,
+                       format_reason("a pause of %llu us is read modulo 2^32, as %lu us",
+                                     static_cast<unsigned long long>(pause),
+                                     static_cast<unsigned long>(delay))));
     } else if (pause > kMaxBinaryDelay) {
       scan.sink.finding(make_finding(
           FindingKind::PauseTooLong, number, 0,
@@ -122,27 +127,29 @@ bool scan_text_line(TextScan& scan, const char* line, int length, uint64_t numbe
     scan.summary.ended_early = true;
     scan.sink.finding(make_finding(
         FindingKind::EndsEarly, number, 0,
-        format_reason("the log ends here: %s: \"%s\"", text_line_failure(status),
-                      printable(std::string_view(line, static_cast<size_t>(length))).c_str())));
+        format_reason(
+            "the log ends here: %s: \"%s\"", text_line_failure(status),
+            printable(std::string_view(line, static_cast<size_t>(length))).c_str())));
     return false;
   }
-  const uint32_t delay = scan.summary.events == 0
-                             ? 0
-                             : static_cast<uint32_t>(time) -
-                                   static_cast<uint32_t>(scan.previous_field);
+  const uint32_t delay =
+      scan.summary.events == 0
+          ? 0
+          : static_cast<uint32_t>(time) - static_cast<uint32_t>(scan.previous_field);
   check_time(scan, number, std::string_view(line, std::strcspn(line, ":")), time, delay);
   if (scan.summary.events == 0) {
-    scan.summary.first_time = scan.previous_exact ? static_cast<int64_t>(*scan.previous_exact)
-                                                  : time;
+    scan.summary.first_time =
+        scan.previous_exact ? static_cast<int64_t>(*scan.previous_exact) : time;
   }
   scan.previous_field = time;
   const size_t parsed = std::strlen(line);
   if (parsed < static_cast<size_t>(length)) {
     scan.sink.finding(make_finding(
         FindingKind::TextAfterValue, number, 0,
-        format_reason("text after the value, behind a NUL byte, which the reader ignores: "
-                      "\"%s\"",
-                      printable(std::string_view(line + parsed, length - parsed)).c_str())));
+        format_reason(
+            "text after the value, behind a NUL byte, which the reader ignores: "
+            "\"%s\"",
+            printable(std::string_view(line + parsed, length - parsed)).c_str())));
   }
   if (reg > 15) {
     scan.sink.finding(make_finding(
@@ -163,7 +170,7 @@ bool more_bytes(FILE* stream) {
 }
 
 void scan_text(FILE* stream, LogScanSink& sink, ScanSummary& summary) {
-  TextScan scan{stream, sink, summary};
+  TextScan scan{stream, sink, summary, 0, std::nullopt};
   uint64_t next_line = 2;  // the magic is line 1
   bool continues_line = false;
   char line[kMaxTextLine + 1];
@@ -244,13 +251,13 @@ void scan_binary(FILE* stream, bool crlf, LogScanSink& sink, ScanSummary& summar
       while (next_byte() != EOF) {
       }
       summary.ended_early = true;
-      sink.finding(make_finding(
-          FindingKind::EndsEarly, 0, start,
-          format_reason("the log ends here: %s (%llu bytes left unread)",
-                        status == BinaryRecordStatus::CutShort
-                            ? "a record cut short by the end of the file"
-                            : "a delay longer than four bytes",
-                        static_cast<unsigned long long>(offset - start))));
+      sink.finding(
+          make_finding(FindingKind::EndsEarly, 0, start,
+                       format_reason("the log ends here: %s (%llu bytes left unread)",
+                                     status == BinaryRecordStatus::CutShort
+                                         ? "a record cut short by the end of the file"
+                                         : "a delay longer than four bytes",
+                                     static_cast<unsigned long long>(offset - start))));
       break;
     }
     check_record(sink, summary, start, delay, delay_bytes, reg);
@@ -295,7 +302,16 @@ ScanResult scan_log(const char* path, LogScanSink& sink, ScanSummary& summary,
 }
 
 std::string finding_text(const char* path, LogForm form, const Finding& finding) {
-  const std::string place = form == LogForm::Binary ? "@" + std::to_string(finding.offset)
-                                                    : std::to_string(finding.line);
-  return std::string(path) + ":" + place + ": " + finding.reason;
+  char place[32];
+  if (form == LogForm::Binary) {
+    std::snprintf(place, sizeof place,
+                  ":@%llu: ", static_cast<unsigned long long>(finding.offset));
+  } else {
+    std::snprintf(place, sizeof place,
+                  ":%llu: ", static_cast<unsigned long long>(finding.line));
+  }
+  std::string text = path;
+  text += place;
+  text += finding.reason;
+  return text;
 }

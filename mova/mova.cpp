@@ -72,7 +72,8 @@ int usage_error(const CommandHelp& command, const char* what, const char* argume
 bool parse_clock(const char* text, uint32_t* clock_hz) {
   char* end = nullptr;
   const unsigned long long value = std::strtoull(text, &end, 10);
-  if (end == text || *end != '\0' || text[0] == '-' || value < 1000 || value > 100000000) {
+  if (end == text || *end != '\0' || text[0] == '-' || value < 1000 ||
+      value > 100000000) {
     return false;
   }
   *clock_hz = static_cast<uint32_t>(value);
@@ -83,7 +84,8 @@ bool parse_clock(const char* text, uint32_t* clock_hz) {
 bool parse_rate(const char* text, double* rate_hz) {
   char* end = nullptr;
   const double value = std::strtod(text, &end);
-  if (end == text || *end != '\0' || !std::isfinite(value) || value < 1 || value > 10000) {
+  if (end == text || *end != '\0' || !std::isfinite(value) || value < 1 ||
+      value > 10000) {
     return false;
   }
   *rate_hz = value;
@@ -115,8 +117,8 @@ int take_option(const CommandHelp& command, int argc, const char* const* argv, i
     arguments.binary = true;
     return 0;
   }
-  const bool valued = (name == "-o" && takes_output) ||
-                      ((name == "--clock" || name == "--rate") && song);
+  const bool valued =
+      (name == "-o" && takes_output) || ((name == "--clock" || name == "--rate") && song);
   if (!valued) return usage_error(command, "unknown option ", argv[i]);
   if (i + 1 >= argc) return usage_error(command, "a value must follow ", argv[i]);
   const char* value = argv[++i];

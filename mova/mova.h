@@ -10,13 +10,13 @@
 // player's codes for the playing part.
 enum MovaExit : int {
   kMovaOk = 0,
-  kMovaFindings = 1,        // check: a log has problems; dump: not an exact inverse
-  kMovaCantRead = 2,        // an input can't be read, or is no log (or song) at all
-  kMovaCantCreate = 3,      // the output can't be created, or names an input
-  kMovaBadSong = 9,         // a song file that is malformed, cut short or too large
-  kMovaCantWrite = 10,      // writing the output failed
-  kMovaDoesNotFit = 11,     // the song's writes do not fit the log form
-  kMovaUsage = 64,          // command-line error
+  kMovaFindings = 1,     // check: a log has problems; dump: not an exact inverse
+  kMovaCantRead = 2,     // an input can't be read, or is no log (or song) at all
+  kMovaCantCreate = 3,   // the output can't be created, or names an input
+  kMovaBadSong = 9,      // a song file that is malformed, cut short or too large
+  kMovaCantWrite = 10,   // writing the output failed
+  kMovaDoesNotFit = 11,  // the song's writes do not fit the log form
+  kMovaUsage = 64,       // command-line error
 };
 
 // What the import commands take from the command line.
@@ -24,7 +24,7 @@ struct SongCommand {
   const char* song_path = nullptr;
   const char* output_path = nullptr;  // null or "-": the standard output
   bool binary = false;
-  uint32_t clock_hz = 0;              // 0: what the file says
+  uint32_t clock_hz = 0;  // 0: what the file says
   double rate_hz = 0;
 };
 

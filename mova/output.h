@@ -22,5 +22,6 @@ bool is_standard_output(const char* output_path);
 // stays behind; a device, FIFO or symbolic link named as the output is left
 // alone. An output that is one of input_paths is never opened. Reports
 // nothing: the caller names the failure.
-OutputResult write_output(const char* output_path, std::span<const char* const> input_paths,
+OutputResult write_output(const char* output_path,
+                          std::span<const char* const> input_paths,
                           const std::function<bool(FILE*)>& produce);

@@ -40,8 +40,8 @@ std::string duration_text(uint64_t microseconds) {
   char text[48];
   std::snprintf(text, sizeof text, "%llu:%02u:%02u.%03u",
                 static_cast<unsigned long long>(ms / 3600000),
-                static_cast<unsigned>(ms / 60000 % 60), static_cast<unsigned>(ms / 1000 % 60),
-                static_cast<unsigned>(ms % 1000));
+                static_cast<unsigned>(ms / 60000 % 60),
+                static_cast<unsigned>(ms / 1000 % 60), static_cast<unsigned>(ms % 1000));
   return text;
 }
 

@@ -8,7 +8,8 @@
 #include "mova/output.h"
 
 // Logs "mova: PATH: what\n" (printf-formatted what) to the standard error.
-void report(const char* path, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void report(const char* path, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
 
 // Logs why an output could not be written and returns the exit code for it
 // (0 for OutputResult::Ok).

@@ -117,9 +117,8 @@ int import_command(const SongCommand& command) {
 
   const char* inputs[] = {command.song_path};
   const OutputResult written =
-      write_output(command.output_path, inputs, [&](FILE* stream) {
-        return write_log(result.writes, form, stream);
-      });
+      write_output(command.output_path, inputs,
+                   [&](FILE* stream) { return write_log(result.writes, form, stream); });
   if (written != OutputResult::Ok) return report_output(command.output_path, written);
   print_import_summary(command.song_path, result.info);
   return kMovaOk;
@@ -130,7 +129,8 @@ int play_command(const SongCommand& command) {
   if (const int code = import_song_file(command, result); code != kMovaOk) return code;
   // The writes play exactly as their text log would: a pause that log cannot
   // carry is refused here as it is on import.
-  if (!writes_fit(command.song_path, result.writes, LogForm::Text)) return kMovaDoesNotFit;
+  if (!writes_fit(command.song_path, result.writes, LogForm::Text))
+    return kMovaDoesNotFit;
   print_import_summary(command.song_path, result.info);
 
   // The player's rig: one ring, one chip, one renderer, one engine.

@@ -34,14 +34,14 @@ std::string tuning_text(const SongInfo& info) {
 }  // namespace
 
 void print_import_summary(const char* song_path, const SongInfo& info) {
-  std::string line = printable(info.format) + ", " + std::to_string(info.clock_hz) +
-                     " Hz, " + rate_text(info.rate_hz) + ", " +
-                     std::to_string(info.frames) + " frames, " +
-                     duration_text(info.duration_us) + ", " + std::to_string(info.writes) +
-                     " writes; effects imported: " + joined(info.effects) +
-                     "; writes skipped: " + std::to_string(info.skipped_writes) +
-                     "; restarts added: " + std::to_string(info.restarts_added) + "; " +
-                     tuning_text(info);
+  std::string line =
+      printable(info.format) + ", " + std::to_string(info.clock_hz) + " Hz, " +
+      rate_text(info.rate_hz) + ", " + std::to_string(info.frames) + " frames, " +
+      duration_text(info.duration_us) + ", " + std::to_string(info.writes) +
+      " writes; effects imported: " + joined(info.effects) +
+      "; writes skipped: " + std::to_string(info.skipped_writes) +
+      "; restarts added: " + std::to_string(info.restarts_added) + "; " +
+      tuning_text(info);
   for (const std::string& note : info.notes) line += "; " + printable(note, 200);
   std::fprintf(stderr, "%s: %s\n", song_path, line.c_str());
 }
