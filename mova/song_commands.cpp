@@ -47,7 +47,8 @@ int read_song_file(const char* path, std::vector<uint8_t>& bytes) {
   while ((count = std::fread(chunk, 1, sizeof chunk, stream)) != 0) {
     if (bytes.size() + count > kMaxSongBytes) {
       std::fclose(stream);
-      report(path, "more than %zu bytes: too large for a song file", kMaxSongBytes);
+      report(path, "more than %llu bytes: too large for a song file",
+             static_cast<unsigned long long>(kMaxSongBytes));
       return kMovaBadSong;
     }
     bytes.insert(bytes.end(), chunk, chunk + count);
