@@ -250,6 +250,9 @@ TEST(SongImport, VgmSkipsOtherChipsAndPlaysOnceInVgmAndVgz) {
     EXPECT_EQ(result.info.other_chips, (std::vector<std::string>{"SN76489", "YM2612"}));
   }
   EXPECT_EQ(import(vgm_file(commands)).info.clock_hz, 1789772u);
+  Bytes halved = vgm_file(commands);
+  halved[0x78] = 0x10, halved[0x79] = 0x10;  // a YM2149 with its clock divider set
+  EXPECT_EQ(import(halved).info.clock_hz, 894886u);
 }
 
 TEST(SongImport, RealLh5ArchiveUnpacks) {
