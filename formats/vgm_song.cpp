@@ -141,9 +141,9 @@ void read_tags(std::span<const uint8_t> bytes, const VgmHeader& header, SongInfo
   size_t cursor = at + 12;
   for (std::string& field : fields)
     if (!read_utf16(bytes, cursor, end, field)) break;
-  info.title = fields[0];
-  info.comment = fields[2];
-  info.author = fields[6];
+  info.title = printable(fields[0]);
+  info.comment = printable(fields[2]);
+  info.author = printable(fields[6]);
 }
 
 }  // namespace

@@ -65,6 +65,7 @@ TEST(SongImport, EveryYmVariantReplaysToItsFramesAtTheirTimes) {
     ASSERT_EQ(result.status, ImportStatus::Ok) << result.error;
     const double rate = is_new ? c.spec.rate : 50;
     EXPECT_EQ(result.info.frames, frames.size());
+    EXPECT_EQ(result.info.author, is_new ? "Author" : "");
     EXPECT_EQ(result.info.loop_frame,
               c.spec.magic == "YM3b" || is_new ? int64_t{c.spec.loop} : -1);
     for (size_t i = 0; i < frames.size(); ++i) {
@@ -235,8 +236,18 @@ TEST(SongImport, VgmSkipsOtherChipsAndPlaysOnceInVgmAndVgz) {
                           0,    1,    2,    3,    4,    5,    0x61, 0x44, 0xAC, 0xA0,
                           0x80, 1,    0xA0, 0,    0x10, 0x62, 0x90, 0,    2,    0,
                           0,    0x7F, 0xA0, 1,    1,    0x63, 0x66, 0xA0, 0,    0x55};
+  // A GD3 tag: track, its Japanese name, game, ..., author, in UTF-16LE.
+  Bytes tag = {'G', 'd', '3', ' ', 0, 1, 0, 0, 0, 0, 0, 0};
+  for (const char* field : {"Song\n", "", "Game", "", "", "", "Auth\xE9r"}) {
+    for (const char* c = field; *c != 0; ++c) tag.insert(tag.end(), {uint8_t(*c), 0});
+    tag.insert(tag.end(), {0, 0});
+  }
+  tag[8] = static_cast<uint8_t>(tag.size() - 12);
   for (bool packed : {false, true}) {
-    const Bytes vgm = vgm_file(commands);
+    Bytes vgm = vgm_file(commands);
+    vgm[0x14] = static_cast<uint8_t>(vgm.size() - 0x14),
+    vgm[0x15] = (vgm.size() - 0x14) >> 8;
+    vgm.insert(vgm.end(), tag.begin(), tag.end());
     const ImportResult result = import(packed ? gzip(vgm) : vgm, 1000000);
     ASSERT_EQ(result.status, ImportStatus::Ok) << result.error;
     EXPECT_EQ(result.info.format, packed ? "VGZ 1.71" : "VGM 1.71");
@@ -248,6 +259,8 @@ TEST(SongImport, VgmSkipsOtherChipsAndPlaysOnceInVgmAndVgz) {
     EXPECT_EQ(result.writes.back().time, 1037029u);   // 45733 samples, then 0x66
     EXPECT_EQ(result.info.skipped_writes, 1u);
     EXPECT_EQ(result.info.other_chips, (std::vector<std::string>{"SN76489", "YM2612"}));
+    EXPECT_EQ(result.info.title + "|" + result.info.comment + "|" + result.info.author,
+              "Song |Game|Auth\xC3\xA9r");
   }
   EXPECT_EQ(import(vgm_file(commands)).info.clock_hz, 1789772u);
   Bytes halved = vgm_file(commands);
