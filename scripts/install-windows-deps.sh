@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the 32-bit Windows cross build and its test run under wine
 # need, on Debian 12, when it is missing: the mingw-w64 i686 compiler (its
-# -posix flavour, whose runtime has std::thread), the GoogleTest sources and
-# the 32-bit wine. Runs apt-get directly as root and through sudo otherwise.
+# -posix flavour, whose runtime has std::thread), the GoogleTest sources, zlib
+# for mingw (the VGZ importer) and the 32-bit wine. Runs apt-get directly as root and through sudo otherwise.
 set -euo pipefail
 
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
@@ -15,7 +15,7 @@ export DEBIAN_FRONTEND=noninteractive
 
 need=()
 for pkg in g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest cmake ninja-build \
-  wine wine64 wine32:i386; do
+  libz-mingw-w64-dev wine wine64 wine32:i386; do
   have_pkg "$pkg" || need+=("$pkg")
 done
 if [ ${#need[@]} -ne 0 ]; then
