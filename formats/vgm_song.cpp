@@ -261,7 +261,8 @@ std::string version_text(uint32_t version) {
   return text + digit(8) + "." + digit(4) + digit(0);
 }
 
-void describe(const VgmHeader& header, const CommandReader& reader, SongInfo& info) {
+void describe(const VgmHeader& header, const CommandReader& reader, double options_rate,
+              SongInfo& info) {
   info.format = "VGM " + version_text(header.version);
   info.rate_hz = header.rate;
   info.other_chips = header.other_chips;
@@ -274,6 +275,8 @@ void describe(const VgmHeader& header, const CommandReader& reader, SongInfo& in
     info.notes.push_back(with_commas(reader.high_register_writes()) +
                          " writes to registers above 15 skipped");
   if (header.loop_offset != 0) info.notes.push_back("loop not repeated: played once");
+  if (options_rate != 0)
+    info.notes.push_back("frame rate ignored: VGM times are in samples");
   if (header.clock_halved)
     info.notes.push_back("YM2149 with its clock divider set: half the header's clock");
 }
@@ -307,7 +310,7 @@ ImportResult import_vgm(std::span<const uint8_t> bytes, const ImportOptions& opt
     return malformed("more than " + with_commas(kMaxWrites) + " writes");
   info.clock_hz = clock;
   read_tags(bytes, header, info);
-  describe(header, reader, info);
+  describe(header, reader, options.rate_hz, info);
   stream.report(info);
   return result;
 }
