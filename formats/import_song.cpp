@@ -1,6 +1,7 @@
 // Recognition of a song file by its first bytes, and the unpacking of LHA
 // archives and gzip streams around it.
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "formats/importers.h"
@@ -30,7 +31,7 @@ ImportResult import_plain(std::span<const uint8_t> bytes, const ImportOptions& o
   if (starts_with(bytes, "Vgm ")) return import_vgm(bytes, options);
   ImportResult result;
   result.status = ImportStatus::UnknownFormat;
-  result.error = starts_with(bytes, "YM")
+  result.error = bytes.size() >= 4 && starts_with(bytes, "YM")
                      ? "YM variant " + std::string(bytes.begin(), bytes.begin() + 4) +
                            " is not supported (YM2!, YM3!, YM3b, YM5!, YM6! are)"
                      : "not a song file (no YM, PSG, VGM, VGZ or LHA magic)";
@@ -88,6 +89,12 @@ std::string with_commas(uint64_t value) {
   return text;
 }
 
+std::string printable(std::string text) {
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+  return text;
+}
+
 std::string hex(uint64_t value) {
   static const char kDigits[] = "0123456789ABCDEF";
   std::string text;
@@ -105,7 +112,11 @@ std::string check_clock_and_rate(uint32_t clock_hz, double rate_hz) {
   if (clock_hz < 100000 || clock_hz > 100000000)
     return "chip clock " + with_commas(clock_hz) +
            " Hz is out of range (100,000..100,000,000)";
-  if (!std::isfinite(rate_hz) || rate_hz < 1 || rate_hz > 10000)
-    return "frame rate " + std::to_string(rate_hz) + " Hz is out of range (1..10,000)";
+  if (!std::isfinite(rate_hz) || rate_hz < 1 || rate_hz > 10000) {
+    char text[80];
+    std::snprintf(text, sizeof text, "frame rate %g Hz is out of range (1..10,000)",
+                  rate_hz);
+    return text;
+  }
   return {};
 }

@@ -39,6 +39,10 @@ ImportResult malformed(std::string error);
 // A count with thousands separators: 98304 -> "98,304".
 std::string with_commas(uint64_t value);
 
+// The text with every control character (a line end, a NUL, an escape) made a
+// space, so that a title stays on its line.
+std::string printable(std::string text);
+
 // "0x1A" for a byte or an offset.
 std::string hex(uint64_t value);
 

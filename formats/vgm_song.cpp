@@ -3,9 +3,10 @@
 // offset (relative to 4) at 0x04, version (BCD) at 0x08, GD3 tag offset
 // (relative to 0x14) at 0x14, loop offset at 0x1C, rate at 0x24, data offset
 // (relative to 0x34, from version 1.50; before, or when 0, the data starts at
-// 0x40) at 0x34, the AY-3-8910's clock at 0x74 (from version 1.51; bit 30: a
-// second chip), and the other chips' clocks elsewhere. Fields at or beyond the
-// data offset are not part of the header and read as 0.
+// 0x40) at 0x34, the AY-3-8910's clock at 0x74 (from version 1.51), its type at 0x78
+// (0x10 and up: the YM2149 family) and flags at 0x79 (bit 4: the YM2149's clock divider
+// pin set, halving the clock), and the other chips' clocks elsewhere. Fields at or beyond
+// the data offset are not part of the header and read as 0.
 //
 // Commands: 0xA0 rr vv writes the AY-3-8910 (bit 7 of rr: the second chip),
 // 0x61 nnnn waits n samples, 0x62 and 0x63 wait 735 and 882, 0x7n waits n+1,
@@ -64,7 +65,7 @@ struct VgmHeader {
   uint32_t version = 0;
   size_t data_start = kLegacyDataStart, data_end = 0;
   uint32_t ay_clock = 0;
-  bool dual_ay = false;
+  bool clock_halved = false;
   uint32_t rate = 0, loop_offset = 0, gd3_offset = 0;
   std::vector<std::string> other_chips;
 };
@@ -92,7 +93,10 @@ std::string parse_header(std::span<const uint8_t> bytes, VgmHeader& header) {
   header.gd3_offset = field(0x14);
   if (header.version >= 0x151) {
     header.ay_clock = field(0x74) & kClockMask;
-    header.dual_ay = (field(0x74) & 0x40000000) != 0;
+    const uint32_t type_and_flags = field(0x78);
+    header.clock_halved =
+        (type_and_flags & 0xF0) >= 0x10 && (type_and_flags >> 8 & 0x10) != 0;
+    if (header.clock_halved) header.ay_clock /= 2;
   }
   for (const Chip& chip : kOtherChips)
     if ((field(chip.offset) & kClockMask) != 0) header.other_chips.push_back(chip.name);
@@ -137,9 +141,9 @@ void read_tags(std::span<const uint8_t> bytes, const VgmHeader& header, SongInfo
   size_t cursor = at + 12;
   for (std::string& field : fields)
     if (!read_utf16(bytes, cursor, end, field)) break;
-  info.title = fields[0];
-  info.comment = fields[2];
-  info.author = fields[6];
+  info.title = printable(fields[0]);
+  info.comment = printable(fields[2]);
+  info.author = printable(fields[6]);
 }
 
 }  // namespace
@@ -257,7 +261,8 @@ std::string version_text(uint32_t version) {
   return text + digit(8) + "." + digit(4) + digit(0);
 }
 
-void describe(const VgmHeader& header, const CommandReader& reader, SongInfo& info) {
+void describe(const VgmHeader& header, const CommandReader& reader, double options_rate,
+              SongInfo& info) {
   info.format = "VGM " + version_text(header.version);
   info.rate_hz = header.rate;
   info.other_chips = header.other_chips;
@@ -270,6 +275,10 @@ void describe(const VgmHeader& header, const CommandReader& reader, SongInfo& in
     info.notes.push_back(with_commas(reader.high_register_writes()) +
                          " writes to registers above 15 skipped");
   if (header.loop_offset != 0) info.notes.push_back("loop not repeated: played once");
+  if (options_rate != 0)
+    info.notes.push_back("frame rate ignored: VGM times are in samples");
+  if (header.clock_halved)
+    info.notes.push_back("YM2149 with its clock divider set: half the header's clock");
 }
 
 }  // namespace
@@ -301,7 +310,7 @@ ImportResult import_vgm(std::span<const uint8_t> bytes, const ImportOptions& opt
     return malformed("more than " + with_commas(kMaxWrites) + " writes");
   info.clock_hz = clock;
   read_tags(bytes, header, info);
-  describe(header, reader, info);
+  describe(header, reader, options.rate_hz, info);
   stream.report(info);
   return result;
 }

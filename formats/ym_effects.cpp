@@ -114,8 +114,6 @@ void YmEffects::begin_frame(const std::array<uint8_t, 16>& regs, uint64_t start,
   const int count = declared_effects(regs, declared);
   for (int i = 0; i < count; ++i) {
     if (i == 1 && count == 2 && declared[1].voice == declared[0].voice) break;
-    if (voices_[declared[i].voice].kind == Kind::Digidrum)
-      voices_[declared[i].voice].kind = Kind::None;
     start_effect(declared[i], start);
   }
   for (int voice = 0; voice < 3; ++voice) value_at_start(voice, stream);

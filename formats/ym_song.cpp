@@ -162,9 +162,9 @@ ImportResult import_ym(std::span<const uint8_t> bytes, const ImportOptions& opti
   ImportResult result;
   SongInfo& info = result.info;
   info.format = ym.format;
-  info.title = ym.title;
-  info.author = ym.author;
-  info.comment = ym.comment;
+  info.title = printable(ym.title);
+  info.author = printable(ym.author);
+  info.comment = printable(ym.comment);
   info.clock_hz = clock;
   info.rate_hz = rate;
   info.frames = ym.frames;
