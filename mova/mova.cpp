@@ -72,7 +72,7 @@ int usage_error(const CommandHelp& command, const char* what, const char* argume
 bool parse_clock(const char* text, uint32_t* clock_hz) {
   char* end = nullptr;
   const unsigned long long value = std::strtoull(text, &end, 10);
-  if (end == text || *end != '\0' || text[0] == '-' || value < 1000 ||
+  if (end == text || *end != '\0' || text[0] == '-' || value < 100000 ||
       value > 100000000) {
     return false;
   }
@@ -130,7 +130,7 @@ int take_option(const CommandHelp& command, int argc, const char* const* argv, i
   } else if (name == "--clock" ? !parse_clock(value, &arguments.clock_hz)
                                : !parse_rate(value, &arguments.rate_hz)) {
     return usage_error(command,
-                       name == "--clock" ? "the clock must be 1000 to 100000000 Hz, not "
+                       name == "--clock" ? "the clock must be 100000 to 100000000 Hz, not "
                                          : "the rate must be 1 to 10000 Hz, not ",
                        value);
   }
