@@ -92,14 +92,14 @@ void print_log_info(const char* path, const ScanSummary& summary, const InfoSink
 }  // namespace
 
 int dump_command(const char* log_path, const char* output_path) {
-  // A first look, so that a file that is no binary log never creates the output.
-  LogScanSink nothing;
-  ScanSummary summary;
+  // The magic first, so that a file that is no binary log never creates the
+  // output; the log is then read once, which a pipe allows.
+  OpenLog log;
   std::string why;
-  if (scan_log(log_path, nothing, summary, &why) != ScanResult::Ok) {
+  if (open_log(log_path, log, &why) != ScanResult::Ok)
     return report_unscanned(log_path, why);
-  }
-  if (summary.form != LogForm::Binary) {
+  if (log.form != LogForm::Binary) {
+    std::fclose(log.stream);
     report(log_path, "a text log already: dump turns binary logs into text");
     return kMovaCantRead;
   }
@@ -107,14 +107,13 @@ int dump_command(const char* log_path, const char* output_path) {
   const char* inputs[] = {log_path};
   const OutputResult written = write_output(output_path, inputs, [&](FILE* stream) {
     DumpSink sink(stream);
-    ScanSummary again;
-    std::string unused;
-    const bool scanned =
-        std::fwrite(kTextMagic, 1, kMagicLength, stream) == kMagicLength &&
-        scan_log(log_path, sink, again, &unused) == ScanResult::Ok;
+    ScanSummary summary;
+    const bool magic = std::fwrite(kTextMagic, 1, kMagicLength, stream) == kMagicLength;
+    scan_open_log(log, sink, summary);
     differences = sink.differences();
-    return scanned && sink.ok();
+    return magic && sink.ok();
   });
+  if (log.stream != nullptr) std::fclose(log.stream);
   if (written != OutputResult::Ok) return report_output(output_path, written);
   // The text log plays like the binary one; tell what the converter will not
   // give back byte for byte.

@@ -273,32 +273,44 @@ void scan_binary(FILE* stream, bool crlf, LogScanSink& sink, ScanSummary& summar
 
 }  // namespace
 
-ScanResult scan_log(const char* path, LogScanSink& sink, ScanSummary& summary,
-                    std::string* why) {
+ScanResult open_log(const char* path, OpenLog& log, std::string* why) {
   FILE* stream = std::fopen(path, "rb");
   if (stream == nullptr || stream_is_directory(stream)) {
     *why = stream == nullptr ? std::strerror(errno) : "a folder";
     if (stream != nullptr) std::fclose(stream);
     return ScanResult::CantOpen;
   }
-  bool crlf = false;
-  if (!read_log_magic(stream, LogOpenRules::Player, &summary.form, &crlf)) {
+  if (!read_log_magic(stream, LogOpenRules::Player, &log.form, &log.crlf)) {
     std::fclose(stream);
     *why = "not a register log (its first line is neither MOVA-TXT nor MOVA-BIN)";
     return ScanResult::NotALog;
   }
-  if (summary.form == LogForm::Binary) {
-    scan_binary(stream, crlf, sink, summary);
+  log.stream = stream;
+  return ScanResult::Ok;
+}
+
+void scan_open_log(OpenLog& log, LogScanSink& sink, ScanSummary& summary) {
+  summary.form = log.form;
+  if (log.form == LogForm::Binary) {
+    scan_binary(log.stream, log.crlf, sink, summary);
   } else {
-    scan_text(stream, sink, summary);
+    scan_text(log.stream, sink, summary);
   }
-  std::fclose(stream);
+  std::fclose(log.stream);
+  log.stream = nullptr;
   if (summary.events == 0) {
     const bool text = summary.form == LogForm::Text;
     sink.finding(make_finding(FindingKind::NoEvent, text ? 2 : 0, text ? 0 : kMagicLength,
                               "no event can be read: the player refuses the log"));
   }
-  return ScanResult::Ok;
+}
+
+ScanResult scan_log(const char* path, LogScanSink& sink, ScanSummary& summary,
+                    std::string* why) {
+  OpenLog log;
+  const ScanResult opened = open_log(path, log, why);
+  if (opened == ScanResult::Ok) scan_open_log(log, sink, summary);
+  return opened;
 }
 
 std::string finding_text(const char* path, LogForm form, const Finding& finding) {

@@ -63,8 +63,22 @@ struct ScanSummary {
 
 enum class ScanResult : uint8_t { Ok, CantOpen, NotALog };
 
-// Scans the log at path. Returns CantOpen or NotALog (with *why set) before
-// anything reaches the sink.
+// A log opened for a scan, its magic line read.
+struct OpenLog {
+  FILE* stream = nullptr;
+  LogForm form = LogForm::Text;
+  bool crlf = false;  // the magic line ended in CR LF
+};
+
+// Opens the log at path and reads its magic line. Returns CantOpen or
+// NotALog (with *why set, nothing left open) or Ok.
+ScanResult open_log(const char* path, OpenLog& log, std::string* why);
+
+// Scans an opened log to its end, then closes it.
+void scan_open_log(OpenLog& log, LogScanSink& sink, ScanSummary& summary);
+
+// open_log, then scan_open_log. Scans the log at path. Returns CantOpen or NotALog (with
+// *why set) before anything reaches the sink.
 ScanResult scan_log(const char* path, LogScanSink& sink, ScanSummary& summary,
                     std::string* why);
 

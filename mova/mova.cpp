@@ -130,8 +130,9 @@ int take_option(const CommandHelp& command, int argc, const char* const* argv, i
   } else if (name == "--clock" ? !parse_clock(value, &arguments.clock_hz)
                                : !parse_rate(value, &arguments.rate_hz)) {
     return usage_error(command,
-                       name == "--clock" ? "the clock must be 100000 to 100000000 Hz, not "
-                                         : "the rate must be 1 to 10000 Hz, not ",
+                       name == "--clock"
+                           ? "the clock must be 100000 to 100000000 Hz, not "
+                           : "the rate must be 1 to 10000 Hz, not ",
                        value);
   }
   return 0;
