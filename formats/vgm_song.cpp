@@ -269,11 +269,11 @@ void describe(const VgmHeader& header, const CommandReader& reader, double optio
   info.skipped_writes = reader.second_chip_writes();
   info.duration_us = sample_time_us(reader.samples(), kSampleRate);
   if (reader.second_chip_writes() != 0)
-    info.notes.push_back(with_commas(reader.second_chip_writes()) +
-                         " writes to a second AY-3-8910 skipped");
+    info.notes.push_back("writes to a second AY-3-8910 skipped: " +
+                         with_commas(reader.second_chip_writes()));
   if (reader.high_register_writes() != 0)
-    info.notes.push_back(with_commas(reader.high_register_writes()) +
-                         " writes to registers above 15 skipped");
+    info.notes.push_back("writes to registers above 15 skipped: " +
+                         with_commas(reader.high_register_writes()));
   if (header.loop_offset != 0) info.notes.push_back("loop not repeated: played once");
   if (options_rate != 0)
     info.notes.push_back("frame rate ignored: VGM times are in samples");

@@ -193,12 +193,12 @@ void YmEffects::report(SongInfo& info) const {
   for (int kind = 1; kind < 5; ++kind)
     if (used_[kind]) info.effects.push_back(kNames[kind]);
   if (stopped_timers_ != 0)
-    info.notes.push_back(with_commas(stopped_timers_) +
-                         " effects skipped: timer predivisor or count 0");
+    info.notes.push_back("effects skipped, timer predivisor or count 0: " +
+                         with_commas(stopped_timers_));
   if (too_fast_ != 0)
-    info.notes.push_back(with_commas(too_fast_) +
-                         " effects skipped: timer faster than 100 kHz");
+    info.notes.push_back("effects skipped, timer faster than 100 kHz: " +
+                         with_commas(too_fast_));
   if (missing_drums_ != 0)
-    info.notes.push_back(with_commas(missing_drums_) +
-                         " digidrum starts skipped: no such sample in the file");
+    info.notes.push_back("digidrum starts skipped, no such sample in the file: " +
+                         with_commas(missing_drums_));
 }
