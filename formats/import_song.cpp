@@ -31,10 +31,15 @@ ImportResult import_plain(std::span<const uint8_t> bytes, const ImportOptions& o
   if (starts_with(bytes, "Vgm ")) return import_vgm(bytes, options);
   ImportResult result;
   result.status = ImportStatus::UnknownFormat;
-  result.error = bytes.size() >= 4 && starts_with(bytes, "YM")
-                     ? "YM variant " + std::string(bytes.begin(), bytes.begin() + 4) +
-                           " is not supported (YM2!, YM3!, YM3b, YM5!, YM6! are)"
-                     : "not a song file (no YM, PSG, VGM, VGZ or LHA magic)";
+  if (bytes.size() >= 4 && starts_with(bytes, "YM")) {
+    // Appended piece by piece: one expression trips a false warning of the
+    // mingw compiler (-Wrestrict).
+    result.error = "YM variant ";
+    result.error.append(bytes.begin(), bytes.begin() + 4);
+    result.error += " is not supported (YM2!, YM3!, YM3b, YM5!, YM6! are)";
+  } else {
+    result.error = "not a song file (no YM, PSG, VGM, VGZ or LHA magic)";
+  }
   return result;
 }
 

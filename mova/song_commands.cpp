@@ -76,7 +76,7 @@ int import_song_file(const SongCommand& command, ImportResult& result) {
   switch (result.status) {
     case ImportStatus::Ok: return kMovaOk;
     case ImportStatus::UnknownFormat:
-      report(command.song_path, "not a song file (%s)", result.error.c_str());
+      report(command.song_path, "%s", result.error.c_str());
       return kMovaCantRead;
     case ImportStatus::Malformed: break;
   }
