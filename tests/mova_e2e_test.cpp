@@ -164,6 +164,10 @@ TEST_F(Mova, PlayRendersTheBytesOfImportThenZarnik) {
 TEST_F(Mova, TubrelGivesBackWhatDumpRead) {
   std::vector<std::string> logs = {read_file(EXAMPLES_DIR "/demo/demo.bin")};
   for (uint32_t seed = 1; seed <= 12; ++seed) logs.push_back(random_binary_log(seed));
+  // 17 of the longest delays: past 2^32 us in all.
+  std::string long_log = kBinaryHeader + std::string("\x00\x07\x38", 3);
+  for (int i = 0; i < 17; ++i) long_log += "\xFF\xFF\xFF\x7F\x08\x0F";
+  logs.push_back(long_log);
   for (const std::string& log : logs) {
     write_file(dir_.file("in.bin"), log);
     const ProcessResult dumped = run({"dump", "in.bin", "-o", "out.txt"});
@@ -171,6 +175,12 @@ TEST_F(Mova, TubrelGivesBackWhatDumpRead) {
     ASSERT_EQ(run_other(TUBREL_EXE, {"out.txt", "-o", "back.bin"}).exit_code, 0);
     EXPECT_EQ(read_file(dir_.file("back.bin")), log);
   }
+  // zarnik renders the demo's dump as it renders the demo.
+  write_file(dir_.file("in.bin"), logs[0]);
+  ASSERT_EQ(run({"dump", "in.bin", "-o", "out.txt"}).exit_code, 0);
+  ASSERT_EQ(run_other(ZARNIK_EXE, {"in.bin", "-o", "bin.wav"}).exit_code, 0);
+  ASSERT_EQ(run_other(ZARNIK_EXE, {"out.txt", "-o", "txt.wav"}).exit_code, 0);
+  EXPECT_EQ(read_file(dir_.file("txt.wav")), read_file(dir_.file("bin.wav")));
   const ProcessResult to_stdout = run({"dump", "in.bin"});
   EXPECT_EQ(to_stdout.out, read_file(dir_.file("out.txt")));
 }
