@@ -28,19 +28,32 @@ class DumpSink : public LogScanSink {
   void event(const ScannedEvent& e) override {
     ok_ = ok_ && write_text_event(e.time, e.reg, e.value, stream_);
   }
+  // Keeps the first difference of each kind and counts the rest, so that a
+  // long log in another encoding does not fill the memory.
   void finding(const Finding& f) override {
-    if (f.kind == FindingKind::EndsEarly || f.kind == FindingKind::MagicCrLf ||
-        f.kind == FindingKind::NotConverterForm) {
-      differences_.push_back(f);
+    if (f.kind != FindingKind::EndsEarly && f.kind != FindingKind::MagicCrLf &&
+        f.kind != FindingKind::NotConverterForm) {
+      return;
     }
+    for (Difference& d : differences_) {
+      if (d.first.kind == f.kind) {
+        ++d.more;
+        return;
+      }
+    }
+    differences_.push_back({f, 0});
   }
+  struct Difference {
+    Finding first;
+    uint64_t more;  // how many more of its kind followed
+  };
   bool ok() const { return ok_; }
-  const std::vector<Finding>& differences() const { return differences_; }
+  const std::vector<Difference>& differences() const { return differences_; }
 
  private:
   FILE* stream_;
   bool ok_ = true;
-  std::vector<Finding> differences_;
+  std::vector<Difference> differences_;
 };
 
 // Counts what info tells about a log and keeps where it ends early.
@@ -103,7 +116,7 @@ int dump_command(const char* log_path, const char* output_path) {
     report(log_path, "a text log already: dump turns binary logs into text");
     return kMovaCantRead;
   }
-  std::vector<Finding> differences;
+  std::vector<DumpSink::Difference> differences;
   const char* inputs[] = {log_path};
   const OutputResult written = write_output(output_path, inputs, [&](FILE* stream) {
     DumpSink sink(stream);
@@ -117,34 +130,44 @@ int dump_command(const char* log_path, const char* output_path) {
   if (written != OutputResult::Ok) return report_output(output_path, written);
   // The text log plays like the binary one; tell what the converter will not
   // give back byte for byte.
-  for (const Finding& f : differences) {
-    report(log_path, "@%llu: %s (tubrel will not give these bytes back)",
-           static_cast<unsigned long long>(f.offset), f.reason.c_str());
+  for (const DumpSink::Difference& d : differences) {
+    report(log_path, "@%llu: %s (tubrel will not give these bytes back%s)",
+           static_cast<unsigned long long>(d.first.offset), d.first.reason.c_str(),
+           d.more == 0 ? ""
+                       : (", nor " + std::to_string(d.more) + " more like them").c_str());
   }
   return differences.empty() ? kMovaOk : kMovaFindings;
 }
 
 int check_command(const std::vector<const char*>& paths) {
+  // Prints each problem as the scan meets it: memory stays flat however many
+  // a long log holds.
   class CheckSink : public LogScanSink {
    public:
+    CheckSink(const char* path, LogForm form) : path_(path), form_(form) {}
     void finding(const Finding& f) override {
-      if (f.kind != FindingKind::NotConverterForm) findings.push_back(f);
+      if (f.kind == FindingKind::NotConverterForm) return;
+      std::printf("%s\n", finding_text(path_, form_, f).c_str());
+      found = true;
     }
-    std::vector<Finding> findings;
+    bool found = false;
+
+   private:
+    const char* path_;
+    LogForm form_;
   };
   int code = kMovaOk;
   for (const char* path : paths) {
-    CheckSink sink;
-    ScanSummary summary;
+    OpenLog log;
     std::string why;
-    if (scan_log(path, sink, summary, &why) != ScanResult::Ok) {
+    if (open_log(path, log, &why) != ScanResult::Ok) {
       code = std::max(code, report_unscanned(path, why));
       continue;
     }
-    for (const Finding& f : sink.findings) {
-      std::printf("%s\n", finding_text(path, summary.form, f).c_str());
-    }
-    if (!sink.findings.empty()) code = std::max<int>(code, kMovaFindings);
+    CheckSink sink(path, log.form);
+    ScanSummary summary;
+    scan_open_log(log, sink, summary);
+    if (sink.found) code = std::max<int>(code, kMovaFindings);
   }
   return code;
 }
