@@ -34,6 +34,8 @@ bool delete_file(const char* path) {
 }
 
 OutputTarget examine_output(const char* path, std::string* target) {
+  // An empty name names no file: the open in place refuses it.
+  if (path[0] == '\0') return OutputTarget::Other;
   struct stat link {};
   if (lstat(path, &link) != 0) {
     // Nothing at all: a new file. (A dangling link or an unreachable folder

@@ -84,7 +84,7 @@ bool delete_file(const char* path) {
 }
 
 OutputTarget examine_output(const char* path, std::string* target) {
-  if (names_a_device(path)) return OutputTarget::Other;
+  if (path[0] == '\0' || names_a_device(path)) return OutputTarget::Other;
   const DWORD attributes = GetFileAttributesA(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD error = GetLastError();
