@@ -174,39 +174,6 @@ TEST_F(Zarnik, AFailedRenderNeverDeletesWhatIsNotARegularFile) {
   EXPECT_EQ(stat("/dev/null", &status), 0);
 }
 
-TEST_F(Zarnik, AFailedRenderLeavesEveryNameOfTheOutputAsItWas) {
-  // The other codes (4, 8) cannot be caused from outside; the renderer's
-  // tests fail every call through the file seam.
-  struct Case {
-    std::string log;
-    long file_size_limit;
-    int code;
-  };
-  const Case cases[] = {
-      {kTextHeader, -1, 5},                                  // no event
-      {kTextHeader + "0:08:0F\n2000000:08:00\n", 20000, 6},  // full disk
-      {kTextHeader + "0:07:38\n", 0, 7},  // full disk when patching the sizes
-  };
-  for (const char* name : {"plain", "symbolic", "hard"}) {
-    for (const Case& c : cases) {
-      const std::string in = write_log("song.txt", c.log);
-      write_file(dir_.file("old.wav"), "old");
-      std::remove(dir_.file("out.wav").c_str());
-      if (name == std::string("symbolic")) {
-        ASSERT_EQ(symlink("old.wav", dir_.file("out.wav").c_str()), 0);
-      } else {
-        ASSERT_EQ(link(dir_.file("old.wav").c_str(), dir_.file("out.wav").c_str()), 0);
-      }
-      if (name == std::string("plain")) std::remove(dir_.file("old.wav").c_str());
-      const std::vector<std::string> names = list_folder(dir_.path());
-      const ProcessResult r = run({in, "-o", "out.wav"}, c.file_size_limit);
-      EXPECT_EQ(r.exit_code, c.code) << name;
-      EXPECT_EQ(read_file(dir_.file("out.wav")), "old") << name << " " << c.code;
-      EXPECT_EQ(list_folder(dir_.path()), names) << name << " " << c.code;
-    }
-  }
-}
-
 TEST_F(Zarnik, AnOutputThatCannotSeekFailsWithoutDeletingIt) {
   // A pipe cannot seek: the sizes cannot be patched.
   const std::string in = write_log("song.txt", kTextHeader + "0:08:0F\n1000:08:00\n");

@@ -14,98 +14,65 @@
 
 namespace {
 
-// A log of many 64-byte reads: `lines` writes 1000 ticks apart.
-std::string long_text_log(int lines) {
-  std::string log = kTextHeader;
-  for (int i = 0; i < lines; ++i) log += std::to_string(i * 1000) + ":08:0F\n";
-  return log;
-}
-
-struct Outcome {
-  int code;
-  std::string err;
-  std::string output;
-};
-
-Outcome render(const TempDir& dir, InputFiles& input) {
+// Renders or converts dir/song.log into dir/out through input; the code, as
+// the program would exit with it.
+int run(const TempDir& dir, bool render, InputFiles& input) {
   const std::string in = dir.file("song.log");
-  const std::string out = dir.file("out.wav");
-  set_program_name("Zarnik");
-  testing::internal::CaptureStderr();
-  testing::internal::CaptureStdout();
-  Outcome outcome{2, "", ""};
-  RegisterLog log;
-  if (open_register_log(log, in.c_str(), LogOpenRules::Player, input)) {
-    SampleRing ring;
-    Chip chip(ring);
-    chip.install_volume_table(kFullLevels);
-    WavRenderer renderer(chip, ring);
-    outcome.code = renderer.render(log, in.c_str(), out.c_str());
-    log.close();
+  const std::string out = dir.file("out");
+  if (!render) {
+    return convert_register_log(in.c_str(), out.c_str(), stdio_output_files(), input);
   }
-  testing::internal::GetCapturedStdout();
-  outcome.err = testing::internal::GetCapturedStderr();
-  outcome.output = read_file(out);
-  return outcome;
-}
-
-Outcome convert(const TempDir& dir, InputFiles& input) {
-  const std::string in = dir.file("song.log");
-  const std::string out = dir.file("out.bin");
-  set_program_name("Tubrel");
-  testing::internal::CaptureStderr();
-  Outcome outcome{};
-  outcome.code =
-      convert_register_log(in.c_str(), out.c_str(), stdio_output_files(), input);
-  outcome.err = testing::internal::GetCapturedStderr();
-  outcome.output = read_file(out);
-  return outcome;
+  RegisterLog log;
+  if (!open_register_log(log, in.c_str(), LogOpenRules::Player, input)) return 2;
+  SampleRing ring;
+  Chip chip(ring);
+  chip.install_volume_table(kFullLevels);
+  const int code = WavRenderer(chip, ring).render(log, in.c_str(), out.c_str());
+  log.close();
+  return code;
 }
 
 TEST(ReadErrors, AFailedReadAnywhereStopsBothProgramsWithCodeTwo) {
   TempDir dir;
-  const std::string text = long_text_log(400);
+  std::string text = kTextHeader;
   std::string binary = kBinaryHeader;
-  for (int i = 0; i < 400; ++i) binary += std::string("\x87\x68\x08\x0F", 4);
-  struct Case {
-    const char* what;
-    Outcome (*run)(const TempDir&, InputFiles&);
-    const std::string* log;
-  };
-  const Case cases[] = {
-      {"render a text log", render, &text},
-      {"render a binary log", render, &binary},
-      {"convert", convert, &text},
-  };
-  for (const Case& c : cases) {
-    write_file(dir.file("song.log"), *c.log);
+  for (int i = 0; i < 400; ++i) {
+    text += std::to_string(i * 1000) + ":08:0F\n";
+    binary += std::string("\x87\x68\x08\x0F", 4);  // 1000 ticks
+  }
+  for (const auto& [render, log] :
+       {std::pair{true, &text}, std::pair{true, &binary}, std::pair{false, &text}}) {
+    set_program_name(render ? "Zarnik" : "Tubrel");
+    write_file(dir.file("song.log"), *log);
     FaultyInput clean;
-    write_file(dir.file("out.wav"), "old");
-    const Outcome whole = c.run(dir, clean);
-    ASSERT_EQ(whole.code, 0) << c.what << whole.err;
-    const int last_read = clean.reads;
+    ASSERT_EQ(run(dir, render, clean), 0);
+    const std::string whole = read_file(dir.file("out"));
     // The magic line, the first event, the middle, and the read that finds
     // the end: a failure there may have hidden more of the log.
-    for (const int fail_at : {1, 2, last_read / 2, last_read}) {
-      write_file(dir.file("out.wav"), "old");
-      std::remove(dir.file("out.bin").c_str());
+    for (const int fail_at : {1, 2, clean.reads / 2, clean.reads}) {
+      const std::string where =
+          (render ? "render " : "convert ") + std::to_string(fail_at);
+      write_file(dir.file("out"), "old");
       FaultyInput input;
       input.fail_at = fail_at;
-      const Outcome broken = c.run(dir, input);
-      const std::string where = std::string(c.what) + ", read " + std::to_string(fail_at);
-      EXPECT_EQ(broken.code, 2) << where;
-      EXPECT_EQ(broken.err, std::string(c.run == render ? "Zarnik" : "Tubrel") +
-                                ": Can't read [" + dir.file("song.log") + "]\n")
+      testing::internal::CaptureStderr();
+      testing::internal::CaptureStdout();
+      EXPECT_EQ(run(dir, render, input), 2) << where;
+      testing::internal::GetCapturedStdout();
+      EXPECT_EQ(
+          testing::internal::GetCapturedStderr(),
+          program_name() + std::string(": Can't read [") + dir.file("song.log") + "]\n")
           << where;
-      if (c.run == render) {
-        EXPECT_EQ(broken.output, "old") << where;
-      } else if (fail_at > 1) {
+      const std::string out = read_file(dir.file("out"));
+      if (render || fail_at == 1) {
+        EXPECT_EQ(out, "old") << where;
+      } else {
         // What was converted before the failure, in order.
-        EXPECT_EQ(whole.output.compare(0, broken.output.size(), broken.output), 0);
-        EXPECT_GE(broken.output.size(), kBinaryHeader.size()) << where;
+        EXPECT_EQ(whole.compare(0, out.size(), out), 0) << where;
+        EXPECT_GE(out.size(), kBinaryHeader.size()) << where;
       }
+      EXPECT_EQ(list_folder(dir.path()).size(), 2u) << where;
     }
-    EXPECT_EQ(list_folder(dir.path()).size(), c.run == render ? 2u : 3u) << c.what;
   }
 }
 
