@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "common/file_limits.h"
+#include "common/interrupts.h"
 #include "common/messages.h"
 #include "common/version.h"
 
@@ -184,6 +185,7 @@ int run_command(const CommandHelp& command, const Arguments& arguments) {
 int mova_main(int argc, const char* const* argv) {
   set_program_name("mova");
   make_oversized_writes_fail();
+  install_interrupt_handling();
   if (argc < 2) {
     print_overview();
     return kMovaUsage;

@@ -18,10 +18,11 @@ enum class OutputResult : uint8_t {
 bool is_standard_output(const char* output_path);
 
 // Creates the output, lets produce write everything into it and completes
-// it. After a failure a regular file output is deleted, so no partial output
-// stays behind; a device, FIFO or symbolic link named as the output is left
-// alone. An output that is one of input_paths is never opened. Reports
-// nothing: the caller names the failure.
+// it, through AtomicOutput: a file output keeps what it held until the new
+// contents are complete, and a failure leaves no partial output (a device,
+// FIFO or symbolic link named as the output is never deleted). An output
+// that is one of input_paths is never opened. Reports nothing: the caller
+// names the failure.
 OutputResult write_output(const char* output_path,
                           std::span<const char* const> input_paths,
                           const std::function<bool(FILE*)>& produce);

@@ -111,12 +111,15 @@ TEST_F(Mova, AFailedImportLeavesTheOutputAsItWas) {
   EXPECT_EQ(run({"import", "cut.psg", "-o", "out.txt"}).exit_code, 9);
   EXPECT_EQ(read_file(dir_.file("out.txt")), "kept");
 #ifndef _WIN32
-  // A disk that fills up mid-way: no partial log stays behind.
+  // A disk that fills up mid-way: the name keeps what it held, and no
+  // partial log stays behind beside it.
   write_file(dir_.file("song.psg"), psg_song(400, 3));
   const ProcessResult full = run({"import", "song.psg", "-o", "out.txt"}, 1000);
   EXPECT_EQ(full.exit_code, 10);
   EXPECT_NE(full.err.find("mova: out.txt: can't write the output"), std::string::npos);
-  EXPECT_FALSE(file_exists(dir_.file("out.txt")));
+  EXPECT_EQ(read_file(dir_.file("out.txt")), "kept");
+  EXPECT_EQ(run({"import", "song.psg", "-o", "new.txt"}, 1000).exit_code, 10);
+  EXPECT_FALSE(file_exists(dir_.file("new.txt")));
 #endif
 }
 
