@@ -20,6 +20,12 @@ int report_unscanned(const char* path, const std::string& why) {
   return kMovaCantRead;
 }
 
+// Reports a log whose reading failed midway; returns its exit code.
+int report_read_failure(const char* path) {
+  report(path, "can't read the whole file: a read failed");
+  return kMovaCantRead;
+}
+
 // Writes every event as a text line with its full chip time, the first at 0:
 // the converter turns the times back into the same delays, modulo 2^32.
 class DumpSink : public LogScanSink {
@@ -117,6 +123,7 @@ int dump_command(const char* log_path, const char* output_path) {
     return kMovaCantRead;
   }
   std::vector<DumpSink::Difference> differences;
+  bool read_failed = false;
   const char* inputs[] = {log_path};
   const OutputResult written = write_output(output_path, inputs, [&](FILE* stream) {
     DumpSink sink(stream);
@@ -124,9 +131,11 @@ int dump_command(const char* log_path, const char* output_path) {
     const bool magic = std::fwrite(kTextMagic, 1, kMagicLength, stream) == kMagicLength;
     scan_open_log(log, sink, summary);
     differences = sink.differences();
-    return magic && sink.ok();
+    read_failed = summary.read_failed;
+    return magic && sink.ok() && !read_failed;
   });
   if (log.stream != nullptr) std::fclose(log.stream);
+  if (read_failed) return report_read_failure(log_path);
   if (written != OutputResult::Ok) return report_output(output_path, written);
   // The text log plays like the binary one; tell what the converter will not
   // give back byte for byte.
@@ -167,6 +176,7 @@ int check_command(const std::vector<const char*>& paths) {
     CheckSink sink(path, log.form);
     ScanSummary summary;
     scan_open_log(log, sink, summary);
+    if (summary.read_failed) code = std::max(code, report_read_failure(path));
     if (sink.found) code = std::max<int>(code, kMovaFindings);
   }
   return code;
@@ -179,7 +189,9 @@ int info_command(const std::vector<const char*>& paths) {
     ScanSummary summary;
     std::string why;
     const ScanResult scanned = scan_log(path, sink, summary, &why);
-    if (scanned == ScanResult::Ok) {
+    if (scanned == ScanResult::Ok && summary.read_failed) {
+      code = std::max(code, report_read_failure(path));
+    } else if (scanned == ScanResult::Ok) {
       print_log_info(path, summary, sink);
     } else if (scanned == ScanResult::NotALog) {
       code = std::max(code, song_info(path));

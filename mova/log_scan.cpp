@@ -296,8 +296,12 @@ void scan_open_log(OpenLog& log, LogScanSink& sink, ScanSummary& summary) {
   } else {
     scan_text(log.stream, sink, summary);
   }
+  // The readers take a failed read for the end of the file; only here is it
+  // told apart.
+  summary.read_failed = std::ferror(log.stream) != 0;
   std::fclose(log.stream);
   log.stream = nullptr;
+  if (summary.read_failed) return;
   if (summary.events == 0) {
     const bool text = summary.form == LogForm::Text;
     sink.finding(make_finding(FindingKind::NoEvent, text ? 2 : 0, text ? 0 : kMagicLength,

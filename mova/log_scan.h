@@ -59,6 +59,7 @@ struct ScanSummary {
   int64_t first_time = 0;    // the first event's time as stored (text: its
                              // time field; binary: its delay)
   bool ended_early = false;  // the log ends before the end of its file
+  bool read_failed = false;  // a read failed: the scan stopped there
 };
 
 enum class ScanResult : uint8_t { Ok, CantOpen, NotALog };

@@ -10,7 +10,8 @@ bool is_standard_output(const char* output_path) {
   return output_path == nullptr || std::strcmp(output_path, "-") == 0;
 }
 
-OutputResult write_output(const char* output_path, std::span<const char* const> input_paths,
+OutputResult write_output(const char* output_path,
+                          std::span<const char* const> input_paths,
                           const std::function<bool(FILE*)>& produce) {
   OutputFiles& files = stdio_output_files();
   if (is_standard_output(output_path)) {
