@@ -34,9 +34,8 @@
 #include <span>
 
 #include "common/files.h"
-#include "common/timed_write.h"
-
 #include "common/input_file.h"
+#include "common/timed_write.h"
 
 inline constexpr char kTextMagic[] = "MOVA-TXT\n";
 inline constexpr char kBinaryMagic[] = "MOVA-BIN\n";
