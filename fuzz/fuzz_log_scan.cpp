@@ -22,7 +22,9 @@ struct Event {
 
 class CollectingSink : public LogScanSink {
  public:
-  void event(const ScannedEvent& e) override { events.push_back({e.time, e.reg, e.value}); }
+  void event(const ScannedEvent& e) override {
+    events.push_back({e.time, e.reg, e.value});
+  }
   void finding(const Finding& f) override {
     exact_inverse = exact_inverse && f.kind != FindingKind::EndsEarly &&
                     f.kind != FindingKind::MagicCrLf &&
@@ -74,6 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   FUZZ_REQUIRE(std::fclose(file) == 0);
   FUZZ_REQUIRE(convert_register_log(text.c_str(), back.c_str()) == kConvertOk);
-  FUZZ_REQUIRE(read_whole_file(back) == std::string(reinterpret_cast<const char*>(data), size));
+  FUZZ_REQUIRE(read_whole_file(back) ==
+               std::string(reinterpret_cast<const char*>(data), size));
   return 0;
 }
