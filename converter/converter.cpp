@@ -6,35 +6,15 @@
 #include "common/exit_wait.h"
 #include "common/file_limits.h"
 #include "common/files.h"
+#include "common/interrupts.h"
+#include "common/log_writer.h"
 #include "common/messages.h"
 #include "common/register_log.h"
 
-bool write_binary_event(uint32_t delay, uint8_t reg, uint8_t value, FILE* stream,
-                        OutputFiles& files) {
-  if (delay > kMaxBinaryDelay) {
-    log_error("Delay too long (%lu). Can't encode.\n", static_cast<unsigned long>(delay));
-    return false;
-  }
-  // Delay groups fill the record from byte 3 backwards; the record starts at
-  // the last group stored, so the delay always takes its shortest form.
-  uint8_t record[6];
-  int first = 3;
-  record[3] = static_cast<uint8_t>(delay & 0x7F);
-  delay >>= 7;
-  while (delay != 0) {
-    record[--first] = static_cast<uint8_t>(0x80 | (delay & 0x7F));
-    delay >>= 7;
-  }
-  record[4] = reg;
-  record[5] = value;
-  const size_t length = static_cast<size_t>(6 - first);
-  return files.write(stream, record + first, length) == length;
-}
-
 int convert_register_log(const char* input_path, const char* output_path,
-                         OutputFiles& files) {
+                         OutputFiles& files, InputFiles& inputs) {
   RegisterLog log;
-  if (!open_register_log(log, input_path, LogOpenRules::Converter)) {
+  if (!open_register_log(log, input_path, LogOpenRules::Converter, inputs)) {
     return kConvertCantOpenInput;
   }
 
@@ -56,8 +36,12 @@ int convert_register_log(const char* input_path, const char* output_path,
     log_error("Can't write to [%s]\n", output_path);
     exit_code = kConvertCantWriteMagic;
   } else if (!read_text_event_time(log.stream, &time, &reg, &value)) {
-    log_error("Can't find data in [%s]\n", input_path);
-    exit_code = kConvertNoData;
+    if (report_read_error(log, input_path)) {
+      exit_code = kConvertCantOpenInput;
+    } else {
+      log_error("Can't find data in [%s]\n", input_path);
+      exit_code = kConvertNoData;
+    }
   } else {
     // The first event's own time is the origin: its delay is 0.
     previous_time = time;
@@ -71,13 +55,17 @@ int convert_register_log(const char* input_path, const char* output_path,
       }
       previous_time = time;
     } while (read_text_event_time(log.stream, &time, &reg, &value));
+    // What was converted stays: the output holds every record before the
+    // failed read.
+    if (exit_code == kConvertOk && report_read_error(log, input_path)) {
+      exit_code = kConvertCantOpenInput;
+    }
   }
 
   log.close();
   // The stream still buffers the last records: a close that fails means they
   // never reached the disk, which must not pass for success.
-  if (!files.close(output) && exit_code != kConvertCantWriteMagic &&
-      exit_code != kConvertCantWriteRecord) {
+  if (!files.close(output) && (exit_code == kConvertOk || exit_code == kConvertNoData)) {
     log_error("Can't write to [%s]\n", output_path);
     exit_code =
         exit_code == kConvertNoData ? kConvertCantWriteMagic : kConvertCantWriteRecord;
@@ -97,6 +85,7 @@ int converter_main(int argc, const char* const* argv) {
   std::atexit(wait_at_exit);
   set_program_name("Tubrel");
   make_oversized_writes_fail();
+  install_interrupt_handling();
   print_banner("text to binary PSG register log converter");
 
   CommandLine command_line;
