@@ -14,8 +14,8 @@
 
 #include "audio/audio_sink.h"
 #include "audio/engine_threads.h"
-#include "audio/sample_ring.h"
 #include "psg/chip.h"
+#include "psg/sample_ring.h"
 
 class AudioEngine {
  public:

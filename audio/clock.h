@@ -14,6 +14,11 @@ class Clock {
   // Gives the rest of the time slice to any other ready thread; returns at
   // once when there is none.
   virtual void yield() = 0;
+  // Sleeps until the counter reaches `counts` (an absolute reading, not a
+  // duration), or a little after: the system wakes sleepers late, never
+  // early. Returns false when the sleep failed; the caller then waits by
+  // checking the counter.
+  virtual bool sleep_until(int64_t counts) = 0;
 };
 
 // The system's monotonic counter (one per program).

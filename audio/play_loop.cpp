@@ -30,7 +30,8 @@ int PlayLoop::play(RegisterLog& log, const char* input_path) {
 
   pacing.tick_count = 0;
   pacing.ticks_at_reference = 0;
-  pacing.counter_ok = clock_.now(&pacing.reference);
+  read_counter();
+  pacing.reference = pacing.reading;
 
   uint32_t delay = 0;
   while (log.event_reader(&delay, &reg, &value)) {
@@ -50,41 +51,56 @@ int PlayLoop::play(RegisterLog& log, const char* input_path) {
   return report_read_error(log, input_path) ? kPlayCantRead : kPlayOk;
 }
 
+bool PlayLoop::read_counter() {
+  int64_t now = 0;
+  pacing.counter_ok = clock_.now(&now);
+  if (pacing.counter_ok) pacing.reading = now;
+  pacing.ticks_at_reading = pacing.tick_count;
+  return pacing.counter_ok;
+}
+
+int64_t PlayLoop::counts_for(uint32_t us) const {
+  // Split at whole seconds so that no product overflows, rounded up so that
+  // a wait never ends before the microsecond it waits for.
+  const int64_t frequency = pacing.frequency;
+  return us / 1000000 * frequency + (us % 1000000 * frequency + 999999) / 1000000;
+}
+
+void PlayLoop::wait_until(int64_t due) {
+  const int64_t wake = due - counts_for(kSleepEarlyUs);
+  if (wake > pacing.reading) clock_.sleep_until(wake);
+  while (read_counter() && pacing.reading < due) clock_.yield();
+}
+
 void PlayLoop::pace() {
-  if (pacing.counter_ok) {
-    const uint32_t ticks = pacing.tick_count;
-    int64_t now = 0;
-    pacing.counter_ok = clock_.now(&now);
-    if (pacing.counter_ok) {
-      // Microseconds since the reference, always from the reference reading
-      // itself, so rounding never accumulates. Split at whole seconds, the
-      // product cannot overflow however long the chip ran unpaced (a
-      // nanosecond counter would overflow the plain product after 2.5 hours);
-      // the result is the plain product's quotient, truncated toward zero.
-      const auto elapsed = [this](int64_t counts) {
-        const int64_t diff = counts - pacing.reference;
-        const int64_t frequency = pacing.frequency;
-        return diff / frequency * 1000000 + diff % frequency * 1000000 / frequency;
-      };
-      int64_t elapsed_us = elapsed(now);
-      const int16_t drift = ring_.drift_correction();
-      // Chip time since the last call, modulo 2^32 like the tick count.
-      const uint32_t chip_us = ticks - pacing.ticks_at_reference;
-      const bool skip = drift < 0 && chip_us <= static_cast<uint32_t>(-drift);
-      if (!skip) {
-        const uint32_t target =
-            chip_us + static_cast<uint32_t>(static_cast<int32_t>(drift));
-        // A negative elapsed time (a counter reading below the reference)
-        // is below every target.
-        while (elapsed_us < static_cast<int64_t>(target)) {
-          clock_.yield();
-          pacing.counter_ok = clock_.now(&now);
-          if (!pacing.counter_ok) break;
-          elapsed_us = elapsed(now);
-        }
-      }
+  // Chip time since the last call, modulo 2^32 like the tick count.
+  const uint32_t chip_us = pacing.tick_count - pacing.ticks_at_reference;
+  pacing.ticks_at_reference = pacing.tick_count;
+  if (!pacing.counter_ok) {
+    // The last query failed: no wait this time, only a fresh start.
+    if (read_counter()) pacing.reference = pacing.reading;
+    return;
+  }
+  const bool stale = pacing.tick_count - pacing.ticks_at_reading >= kTicksPerReading;
+  const int16_t drift = ring_.drift_correction();
+  if (drift < 0 && chip_us <= static_cast<uint32_t>(-drift)) {
+    // Nothing to wait for: the ticks are due at once, the reference is now.
+    if (stale && !read_counter()) return;
+    pacing.reference = pacing.reading;
+    return;
+  }
+  const uint32_t target_us = chip_us + static_cast<uint32_t>(static_cast<int32_t>(drift));
+  const int64_t due = pacing.reference + counts_for(target_us);
+  const int64_t margin = counts_for(kMarginUs);
+  if (stale || due - pacing.reading > margin) {
+    if (!read_counter()) return;
+    if (due - pacing.reading > margin) wait_until(due);
+    if (!pacing.counter_ok) {
+      // A query failed inside the wait, which ends it; start again from a
+      // fresh reading.
+      if (read_counter()) pacing.reference = pacing.reading;
+      return;
     }
   }
-  pacing.ticks_at_reference = pacing.tick_count;
-  pacing.counter_ok = clock_.now(&pacing.reference);
+  pacing.reference = due > pacing.reading ? due : pacing.reading;
 }

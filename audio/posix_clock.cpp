@@ -1,4 +1,5 @@
 // The monotonic clock on POSIX systems, read in nanoseconds.
+#include <errno.h>
 #include <sched.h>
 #include <time.h>
 
@@ -20,6 +21,19 @@ class PosixClock final : public Clock {
     return true;
   }
   void yield() override { sched_yield(); }
+  // An absolute deadline on the same clock: a signal that interrupts the
+  // sleep simply sleeps again toward the same moment.
+  bool sleep_until(int64_t counts) override {
+    if (counts < 0) return true;
+    timespec deadline{};
+    deadline.tv_sec = static_cast<time_t>(counts / 1000000000);
+    deadline.tv_nsec = static_cast<long>(counts % 1000000000);
+    int result = 0;
+    do {
+      result = clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr);
+    } while (result == EINTR);
+    return result == 0;
+  }
 };
 
 PosixClock clock_instance;

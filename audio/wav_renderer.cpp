@@ -6,7 +6,8 @@
 WavRenderer::FlushResult WavRenderer::flush(FILE* file) {
   bool wrote = false;
   for (;;) {
-    const uint32_t count = ring_.drain(staging_);
+    const uint8_t* piece = nullptr;
+    const uint32_t count = ring_.drain_in_place(&piece);
     if (count == 0) break;
     // The header's sizes are 32-bit: stop before they would wrap.
     if (static_cast<uint64_t>(byte_counter_) + count > max_data_bytes) {
@@ -14,7 +15,7 @@ WavRenderer::FlushResult WavRenderer::flush(FILE* file) {
                 static_cast<unsigned long>(max_data_bytes));
       return FlushResult::TooLong;
     }
-    if (files_.write(file, staging_, count) != count) {
+    if (files_.write(file, piece, count) != count) {
       log_error("Can't write to output file.\n");
       return FlushResult::WriteFailed;
     }

@@ -3,12 +3,12 @@
 
 #include <cstdint>
 
-#include "audio/sample_ring.h"
 #include "audio/wav_header.h"
 #include "common/atomic_output.h"
 #include "common/output_file.h"
 #include "common/register_log.h"
 #include "psg/chip.h"
+#include "psg/sample_ring.h"
 #include "psg/stretch_engine.h"
 
 // Exit codes of the renderer (the player's codes 2 to 8).
@@ -56,8 +56,8 @@ class WavRenderer {
   // The flush that the ring state asks for before the next tick, if any.
   bool flush_if_high(FILE* file);
 
-  // Drains the ring into the file in pieces of up to 6144 bytes, then hands
-  // what the stream buffers to the system.
+  // Drains the ring into the file in pieces of up to 6144 bytes, written
+  // from the ring itself, then hands what the stream buffers to the system.
   FlushResult flush(FILE* file);
   // Completes the output when the code is 0 (a failure then gives 8),
   // abandons it otherwise; returns the code. file is the output's stream.
@@ -69,5 +69,4 @@ class WavRenderer {
   AtomicOutput output_;
   StretchEngine engine_;
   uint32_t byte_counter_ = 0;
-  uint8_t staging_[SampleRing::kDrainBytes] = {};
 };

@@ -17,8 +17,8 @@ RegisterLog register_log;
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4 || (std::strcmp(argv[1], "ticks") != 0 &&
-                    std::strcmp(argv[1], "stretches") != 0)) {
+  if (argc != 4 ||
+      (std::strcmp(argv[1], "ticks") != 0 && std::strcmp(argv[1], "stretches") != 0)) {
     std::fprintf(stderr, "Usage: render_file ticks|stretches LOG OUT\n");
     return 2;
   }

@@ -1,8 +1,10 @@
 // The logs the render benchmarks time, written on demand so that no large
 // file lives in the repository: a sparse one (long notes on three tones, no
-// noise heard, no envelope followed) and a dense one (three tones at the
+// noise heard, no envelope followed), a dense one (three tones at the
 // shortest periods, noise at period 1, a running envelope at period 1, a
-// write every 100 ticks).
+// write every 100 ticks), and song-like ones: music written at the usual
+// 50 writes a second, with drums, and drum music that keeps low noise
+// periods sounding for seconds on end.
 #pragma once
 
 #include <cstdint>
@@ -69,6 +71,89 @@ inline std::string dense_log(uint32_t seconds, uint32_t seed = 1) {
     append_write(&log, time, 2 * channel, 1 + random() % 16);
     channel = (channel + 1) % 3;
   }
+  return log;
+}
+
+// A tune of the common kind: registers written 50 times a second, an
+// arpeggio on A, a bass on B (on the envelope generator every other bar when
+// `envelope_bass`), drums on C (a kick of a falling tone, a snare of noise
+// and tone, hats of pure noise), volumes shaped by hand frame by frame.
+inline std::string tune_log(uint32_t seconds, uint32_t seed, bool envelope_bass) {
+  std::mt19937 random(seed);
+  std::string log = "MOVA-TXT\n";
+  const uint32_t frames = seconds * 50;
+  unsigned chord = 100 + random() % 200;
+  for (uint32_t frame = 0; frame < frames; ++frame) {
+    const uint32_t time = frame * 20000;
+    const uint32_t step = frame / 6;  // sixteenth notes at 125 BPM
+    if (frame % 96 == 0) chord = 100 + random() % 200;
+    const unsigned arpeggio[3] = {chord, chord * 4 / 5, chord * 2 / 3};
+    const unsigned tone_a = arpeggio[frame % 3];
+    append_write(&log, time, 0, tone_a & 0xFF);
+    append_write(&log, time, 1, tone_a >> 8);
+    append_write(&log, time, 8, 15 - (frame % 6) * 2);
+    const bool bar_envelope = envelope_bass && (step / 16) % 2 == 1;
+    if (frame % 12 == 0) {
+      const unsigned bass = chord * 4;
+      append_write(&log, time, 2, bass & 0xFF);
+      append_write(&log, time, 3, bass >> 8);
+      if (bar_envelope) {
+        append_write(&log, time, 11, (bass / 16) & 0xFF);
+        append_write(&log, time, 12, 0);
+        append_write(&log, time, 13, 0x0A);
+      }
+    }
+    append_write(&log, time, 9, bar_envelope ? 0x10 : 12 - (frame % 12) / 2);
+    // Drums on C: kick on beats 1 and 3, snare on 2 and 4, hats between.
+    const uint32_t in_beat = frame % 24;
+    const uint32_t beat = (frame / 24) % 4;
+    unsigned mixer = 0x38;  // tones on, no noise
+    if (in_beat < 4 && beat % 2 == 0) {
+      const unsigned kick = 300 + in_beat * 200;
+      append_write(&log, time, 4, kick & 0xFF);
+      append_write(&log, time, 5, kick >> 8);
+      append_write(&log, time, 10, 15 - in_beat * 3);
+    } else if (in_beat < 6 && beat % 2 == 1) {
+      append_write(&log, time, 6, 8 + in_beat);
+      append_write(&log, time, 4, 200 & 0xFF);
+      append_write(&log, time, 10, 15 - in_beat * 2);
+      mixer = 0x18;  // tone and noise on C
+    } else if (in_beat == 12 || in_beat == 13) {
+      append_write(&log, time, 6, 1);
+      append_write(&log, time, 10, 10 - (in_beat - 12) * 4);
+      mixer = 0x1C;  // noise alone on C
+    } else {
+      append_write(&log, time, 10, 0);
+    }
+    append_write(&log, time, 7, mixer);
+  }
+  append_write(&log, frames * 20000, 7, 0x3F);
+  return log;
+}
+
+// Drum music of the kind a one-bit beeper era left behind: the noise
+// generator at periods 1 to 4 heard on two or three channels for long
+// stretches, volumes changing every frame, a tone or two on top. Nearly every
+// frame differs from the last.
+inline std::string noise_drums_log(uint32_t seconds, uint32_t seed) {
+  std::mt19937 random(seed);
+  std::string log = "MOVA-TXT\n";
+  const uint32_t frames = seconds * 50;
+  for (uint32_t frame = 0; frame < frames; ++frame) {
+    const uint32_t time = frame * 20000;
+    if (frame % 25 == 0) {
+      append_write(&log, time, 6, 1 + random() % 4);
+      // Noise on A and C always, on B too half the time; tone on B.
+      append_write(&log, time, 7, random() % 2 ? 0x05 : 0x25);
+      const unsigned tone = 80 + random() % 400;
+      append_write(&log, time, 2, tone & 0xFF);
+      append_write(&log, time, 3, tone >> 8);
+    }
+    append_write(&log, time, 8, 15 - (frame % 5) * 2);
+    append_write(&log, time, 9, 8 + random() % 6);
+    append_write(&log, time, 10, 13 - (frame % 7));
+  }
+  append_write(&log, frames * 20000, 7, 0x3F);
   return log;
 }
 

@@ -11,7 +11,6 @@
 #include "audio/clock.h"
 #include "audio/engine_threads.h"
 #include "audio/play_loop.h"
-#include "audio/sample_ring.h"
 #include "audio/wav_renderer.h"
 #include "common/files.h"
 #include "common/log_writer.h"
@@ -22,6 +21,7 @@
 #include "mova/report.h"
 #include "mova/song_info.h"
 #include "psg/chip.h"
+#include "psg/sample_ring.h"
 
 namespace {
 

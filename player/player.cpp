@@ -7,7 +7,6 @@
 #include "audio/clock.h"
 #include "audio/engine_threads.h"
 #include "audio/play_loop.h"
-#include "audio/sample_ring.h"
 #include "audio/wav_renderer.h"
 #include "common/command_line.h"
 #include "common/exit_wait.h"
@@ -16,6 +15,7 @@
 #include "common/messages.h"
 #include "common/register_log.h"
 #include "psg/chip.h"
+#include "psg/sample_ring.h"
 
 namespace {
 

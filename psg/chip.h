@@ -22,7 +22,7 @@
 #include <array>
 #include <cstdint>
 
-#include "audio/sample_ring.h"
+#include "psg/sample_ring.h"  // the frames go out through the ring
 
 // The volume levels: index = 4-bit volume or envelope position.
 using VolumeLevels = std::array<int16_t, 16>;
@@ -76,8 +76,34 @@ struct NoiseGenerator {
   // The output changes each time a shift finds bit 0 set.
   void shift() {
     if (shift_register & 1u) output ^= 1u;
-    shift_register <<= 1;
-    if (shift_register & 0x80000000u) shift_register ^= 0x08000001u;
+    shift_register = next_register(shift_register);
+  }
+
+  // The register's own step: left by one, XOR 0x08000001 when bit 31 comes up.
+  static uint32_t next_register(uint32_t value) {
+    value <<= 1;
+    if (value & 0x80000000u) value ^= 0x08000001u;
+    return value;
+  }
+};
+
+// The mixer's gate for one channel: it sounds +amplitude while its tone or
+// the noise lets it through (they combine by OR), -amplitude otherwise.
+struct ChannelGate {
+  bool always = false;  // tone enabled with period 0: the gate stays open
+  bool tone = false;    // tone enabled with a period: the flip-flop opens it
+  bool noise = false;   // noise enabled and running: its output opens it
+
+  ChannelGate() = default;
+  ChannelGate(const ToneChannel& channel, const NoiseGenerator& noise_generator)
+      : always(channel.tone_enable != 0 && channel.period == 0),
+        tone(channel.tone_enable != 0 && channel.period != 0),
+        noise(channel.noise_enable != 0 && noise_generator.period != 0) {}
+
+  int16_t output(int16_t amplitude, uint8_t flip_flop, uint16_t noise_output) const {
+    // Bitwise, not short-circuit: no branch to mispredict.
+    const bool open = always | (tone & (flip_flop != 0)) | (noise & (noise_output != 0));
+    return open ? amplitude : static_cast<int16_t>(-amplitude);
   }
 };
 
@@ -131,13 +157,9 @@ class Chip {
   }
 
   int16_t contribution(const ToneChannel& channel) const {
-    const int16_t amplitude = channel.amplitude;
-    if (amplitude == 0) return 0;
-    const bool tone_gate =
-        channel.tone_enable != 0 && (channel.period == 0 || channel.flip_flop != 0);
-    const bool noise_gate =
-        channel.noise_enable != 0 && noise.period != 0 && noise.output != 0;
-    return tone_gate || noise_gate ? amplitude : static_cast<int16_t>(-amplitude);
+    if (channel.amplitude == 0) return 0;
+    return ChannelGate(channel, noise)
+        .output(channel.amplitude, channel.flip_flop, noise.output);
   }
 
   // One tick of the envelope's counter; steps the level when a period ends.

@@ -45,12 +45,11 @@ uint64_t run_countdown(uint16_t* counter, uint16_t period, uint64_t ticks) {
 using NoiseMatrix = std::array<uint64_t, 33>;  // column j: the image of bit j
 
 uint64_t one_shift(uint64_t state) {
-  uint32_t shift_register = static_cast<uint32_t>(state);
-  uint64_t output = (state >> 32) & 1u;
-  output ^= shift_register & 1u;
-  shift_register <<= 1;
-  if (shift_register & 0x80000000u) shift_register ^= 0x08000001u;
-  return shift_register | (output << 32);
+  NoiseGenerator noise;
+  noise.shift_register = static_cast<uint32_t>(state);
+  noise.output = static_cast<uint16_t>((state >> 32) & 1u);
+  noise.shift();
+  return noise.shift_register | (static_cast<uint64_t>(noise.output) << 32);
 }
 
 uint64_t apply(const NoiseMatrix& matrix, uint64_t state) {
@@ -103,8 +102,7 @@ NoiseToggle next_toggle(const NoiseGenerator& noise) {
   uint32_t shift_register = noise.shift_register;
   uint32_t shifts = 1;
   while ((shift_register & 1u) == 0 && shifts < 64) {
-    shift_register <<= 1;
-    if (shift_register & 0x80000000u) shift_register ^= 0x08000001u;
+    shift_register = NoiseGenerator::next_register(shift_register);
     ++shifts;
   }
   toggle.shift_register = shift_register;
@@ -126,6 +124,22 @@ NoiseToggle next_toggle(const NoiseGenerator& noise) {
 // tick t with accumulator + 44100 t >= j x 1000000.
 uint64_t ticks_to_frame(uint32_t accumulator, uint32_t j) {
   return (j * kClock - accumulator + kRate - 1) / kRate;
+}
+
+// Far beyond any run: a generator that never acts within one.
+constexpr uint64_t kNever = uint64_t{1} << 62;
+
+using Band = SampleRing::Band;
+
+// Applies `ticks` feedback updates that all find the fill level in band:
+// after a few dozen the correction pins at a limit or settles at 0.
+int16_t apply_feedback(Band band, uint64_t ticks, int16_t drift) {
+  for (; ticks != 0; --ticks) {
+    const int16_t next = SampleRing::next_drift(band, drift);
+    if (next == drift) break;
+    drift = next;
+  }
+  return drift;
 }
 
 // The fill level, in frames, at which the feedback enters the next band.
@@ -230,289 +244,408 @@ void StretchEngine::synchronize() {
   catch_up_envelope();
 }
 
-void StretchEngine::apply_feedback(Band band, uint64_t ticks, int* drift) const {
-  if (ticks == 0) return;
-  const auto clamp = [](int64_t value) {
-    return static_cast<int>(
-        std::clamp<int64_t>(value, -SampleRing::kDriftLimit, SampleRing::kDriftLimit));
-  };
-  // The first update clamps exactly as one adjustment does; after it the
-  // value is in range and the rest move it one way until it pins.
-  const int64_t rest = static_cast<int64_t>(ticks - 1);
-  switch (band) {
-    case Band::Empty:  // counted as low (-5), then as empty (-10)
-      *drift = clamp(clamp(*drift - 5) - 10);
-      *drift = clamp(*drift - 15 * rest);
-      break;
-    case Band::Low:
-      *drift = clamp(*drift - 5);
-      *drift = clamp(*drift - 5 * rest);
-      break;
-    case Band::High:
-      *drift = clamp(*drift + 5);
-      *drift = clamp(*drift + 5 * rest);
-      break;
-    case Band::Middle:
-      // Decays toward 0 by 5, then by 1: at most a few dozen steps matter.
-      for (uint64_t i = 0; i < ticks && *drift != 0; ++i) {
-        if (*drift < -5) {
-          *drift += 5;
-        } else if (*drift < 0) {
-          *drift += 1;
-        } else if (*drift <= 5) {
-          *drift -= 1;
-        } else {
-          *drift -= 5;
-        }
-      }
-      break;
+// The steps of a run are folded into it, so that the run's fields can stay in
+// registers instead of being reloaded after every store into the ring.
+#if defined(__GNUC__)
+#define RUN_STEP [[gnu::always_inline]] inline
+#else
+#define RUN_STEP inline
+#endif
+
+namespace {
+
+// How a run goes. Between two changes the mixer's output is constant, so a
+// run is a series of stretches, each ending on the tick of the next change:
+//
+//   1. until_other_change() and to_toggle: the nearest of the next flip of a
+//      heard tone, the next toggle of heard noise (a shift that finds bit 0
+//      set), the next step of a followed envelope, the frame that takes the
+//      ring's fill level into another band, and the end of the run;
+//   2. emit_stretch(): every frame due before that tick is the current frame;
+//   3. apply_change(): that tick, as Chip::tick() runs it (envelope, tones,
+//      noise: advance()), then the frame due on it, if any;
+//   4. cross_band_edge(): at a band edge, the feedback of the band left is
+//      settled; the run ends when the ring asks for a flush.
+//
+// Two shortcuts. Noise toggling before anything else can change (drums)
+// runs in run_noise_toggles(): only the channels that take the noise change
+// there, between two frames worked out once. And where changes come about as
+// often as frames or more (fast noise, high tones, a fast envelope), stretches
+// would be shorter than a frame: run_frames() then goes from due frame to due
+// frame, moving every generator on with the same advance().
+//
+// The run works on copies of the state it changes, which the compiler can
+// keep in registers (stores into the ring's storage may alias any memory):
+// the constructor loads them from the chip and the ring and store() puts them
+// back. What is heard cannot change inside a run, only at writes.
+class Run {
+ public:
+  Run(Chip& chip, SampleRing& ring, uint32_t ticks, const bool tone_heard[3],
+      bool noise_heard, bool envelope_heard);
+  uint32_t remaining() const { return remaining_; }
+  // Runs stretch after stretch (or frame after frame) until the ticks are
+  // used up or the ring asks for a flush.
+  void go();
+  // Puts the state back into the chip and the ring.
+  void store(const bool tone_heard[3]);
+
+  // Set when the envelope began to hold during the run, at hold_tick ticks
+  // into it.
+  bool envelope_held = false;
+  uint64_t hold_tick = 0;
+
+ private:
+  uint64_t until_other_change() const;
+  void emit_stretch(uint64_t length);
+  void resample_last_tick();
+  bool advance_tone(size_t i, uint64_t ticks);
+  bool advance_noise(uint64_t ticks);
+  bool advance_envelope(uint64_t ticks);
+  void advance(uint64_t ticks);
+  void apply_change(uint64_t length);
+  void run_noise_toggles(uint64_t others);
+  void run_frames(uint64_t span);
+  bool cross_band_edge();
+  void pass(uint64_t spent);
+  int16_t channel_out(size_t i) const {
+    return gate_[i].output(amplitude_[i], flip_[i], noise_output_);
   }
-}
+  uint32_t pack() const {
+    return SampleRing::pack_frame(static_cast<int16_t>(out_[0] + out_[1]),
+                                  static_cast<int16_t>(out_[1] + out_[2]));
+  }
 
-uint32_t StretchEngine::run(uint32_t ticks) {
-  Chip& chip = chip_;
-  const auto band_of = [](uint32_t frames) {
-    if (frames == 0) return Band::Empty;
-    if (frames < kLowFrames) return Band::Low;
-    if (frames <= kHighFrames) return Band::Middle;
-    return Band::High;
-  };
-  // Far beyond any run: a generator that never acts within one.
-  constexpr uint64_t kNever = uint64_t{1} << 62;
+  Chip& chip_;
+  SampleRing& ring_;
+  uint32_t ticks_ = 0;      // asked for
+  uint32_t remaining_ = 0;  // not run yet
+  bool frame_by_frame_ = false;
 
-  uint32_t frames = ring_.fill_level() / 4;
-  Band band = band_of(frames);
-  uint64_t band_ticks = 0;
-  int drift = ring_.drift_correction();
-  uint32_t accumulator = chip.accumulator;
-  // Ticks until the frame that takes the fill level into the next band.
-  uint64_t to_edge = ticks_to_frame(accumulator, next_band_edge(frames) - frames);
-
-  // The loop works on copies of the state it changes, in locals the compiler
-  // can keep in registers (stores into the ring's byte storage may alias any
-  // memory), and writes them back at the end. What is heard cannot change
-  // inside a run, only at writes.
-  //
   // Per channel: ticks until its flip-flop flips (kNever when unheard), the
-  // period it reloads with, and what its gates do.
-  uint64_t tone_due[3];
-  uint32_t tone_period[3];
-  uint8_t flip[3];
-  int16_t amplitude[3];
-  bool gate_always[3];  // tone enabled with period 0: the gate stays open
-  bool gate_tone[3];    // tone enabled with a period: the flip-flop opens it
-  bool gate_noise[3];   // noise enabled and running: its output opens it
-  for (size_t i = 0; i < 3; ++i) {
-    const ToneChannel& channel = chip.channels[i];
-    tone_period[i] = channel.period;
-    flip[i] = channel.flip_flop;
-    amplitude[i] = channel.amplitude;
-    gate_always[i] = channel.tone_enable != 0 && channel.period == 0;
-    gate_tone[i] = channel.tone_enable != 0 && channel.period != 0;
-    gate_noise[i] = channel.noise_enable != 0 && chip.noise.period != 0;
-    tone_due[i] = tone_heard_[i] ? std::max<uint32_t>(channel.counter, 1) : kNever;
-  }
-  // A counter of 0 reloads one tick early the first time.
-  bool tone_from_zero[3] = {chip.channels[0].counter == 0, chip.channels[1].counter == 0,
-                            chip.channels[2].counter == 0};
+  // period it reloads with, whether the next reload comes from a counter of
+  // 0 (one tick early), and the gate and amplitude that give its output.
+  uint64_t tone_due_[3] = {};
+  uint32_t tone_period_[3] = {};
+  bool tone_from_zero_[3] = {};
+  uint8_t flip_[3] = {};
+  int16_t amplitude_[3] = {};
+  ChannelGate gate_[3];
 
   // Heard noise runs only at the shifts that toggle its output; the ticks in
   // between are owed to it and paid on those shifts and at the end.
-  NoiseGenerator* const noise = noise_heard_ ? &chip.noise : nullptr;
-  uint8_t noise_output = static_cast<uint8_t>(chip.noise.output != 0);
-  uint64_t noise_owed = 0;
-  NoiseToggle toggle{kNever, 0, 0};
-  if (noise != nullptr) toggle = next_toggle(*noise);
-  uint64_t to_toggle = toggle.ticks;
+  NoiseGenerator* noise_ = nullptr;  // null when unheard
+  uint8_t noise_output_ = 0;
+  uint64_t noise_owed_ = 0;
+  NoiseToggle toggle_{kNever, 0, 0};
+  uint64_t to_toggle_ = kNever;
 
-  // The envelope: ticks until its next step, kNever when unheard or frozen.
-  const bool envelope_heard = envelope_heard_ && chip.envelope.period != 0;
-  const uint32_t envelope_period = chip.envelope.period;
-  uint64_t to_step = envelope_heard ? envelope_period - chip.envelope.counter : kNever;
-  bool envelope_held = false;
-  uint64_t hold_tick = 0;  // ticks into the run at which it began to hold
+  // The envelope: ticks to its next step (kNever when unheard or frozen).
+  bool envelope_heard_ = false;
+  uint32_t envelope_period_ = 0;
+  uint64_t to_step_ = kNever;
 
-  // One channel's share of the mix, as Chip::contribution() gives it.
-  const auto channel_out = [&](size_t i) {
-    const bool open = gate_always[i] || (gate_tone[i] && flip[i] != 0) ||
-                      (gate_noise[i] && noise_output != 0);
-    return open ? amplitude[i] : static_cast<int16_t>(-amplitude[i]);
-  };
-  int16_t out[3] = {channel_out(0), channel_out(1), channel_out(2)};
-  const auto pack = [&] {
-    return SampleRing::pack_frame(static_cast<int16_t>(out[0] + out[1]),
-                                  static_cast<int16_t>(out[1] + out[2]));
-  };
-  uint32_t frame = pack();  // the current frame, repacked after each change
+  // The output: each channel's share, the frame they make, the resampler.
+  int16_t out_[3] = {};
+  uint32_t frame_ = 0;
+  uint32_t accumulator_ = 0;
 
-  // The frames that fall due in the first length - 1 ticks of a stretch: all
-  // the current frame. 44100 x (2^32 - 1) still fits in 64 bits.
-  const auto fill_stretch = [&](uint64_t length) {
-    const uint64_t sum = accumulator + kRate * (length - 1);
-    const uint32_t due = static_cast<uint32_t>(sum / kClock);
-    accumulator = static_cast<uint32_t>(sum - due * kClock);
-    if (due != 0) {
-      ring_.push_repeated(frame, due);
-      frames += due;
-    }
-  };
-  // The resampler at the end of a stretch's last tick.
-  const auto resample_last_tick = [&] {
-    accumulator += Chip::kFrameRate;
-    if (accumulator >= Chip::kChipClock) {
-      accumulator -= Chip::kChipClock;
-      ring_.push_frame(frame);
-      ++frames;
-    }
-  };
+  // The ring: frames held, the band they are in, ticks counted in that band,
+  // ticks to the frame that enters the next band, the drift correction.
+  uint32_t frames_ = 0;
+  Band band_ = Band::Middle;
+  uint64_t band_ticks_ = 0;
+  uint64_t to_edge_ = 0;
+  int16_t drift_ = 0;
+};
 
-  uint32_t remaining = ticks;
-  while (remaining != 0) {
-    // Noise toggles are most of the stretches (drums): while the next toggle
-    // comes before anything else, only the noise level can change, so run
-    // toggle after toggle with the two frames it can give worked out once.
-    if (noise != nullptr) {
-      uint64_t others = std::min<uint64_t>(remaining, to_edge);
-      others =
-          std::min(others, std::min(tone_due[0], std::min(tone_due[1], tone_due[2])));
-      others = std::min(others, to_step);
-      if (to_toggle < others) {
-        // Only the channels that take the noise differ between the two.
-        int16_t by_level[2][3] = {{out[0], out[1], out[2]}, {out[0], out[1], out[2]}};
-        uint32_t framed[2];
-        for (uint8_t level = 0; level < 2; ++level) {
-          noise_output = level;
-          for (size_t i = 0; i < 3; ++i) {
-            if (gate_noise[i]) by_level[level][i] = channel_out(i);
-          }
-          framed[level] = SampleRing::pack_frame(
-              static_cast<int16_t>(by_level[level][0] + by_level[level][1]),
-              static_cast<int16_t>(by_level[level][1] + by_level[level][2]));
-        }
-        uint64_t spent = 0;
-        do {
-          fill_stretch(to_toggle);
-          // The toggle's tick: the tones and the envelope are not due.
-          noise->shift_register = toggle.shift_register;
-          noise->counter = toggle.counter;
-          noise->shift();
-          frame = framed[noise->output & 1u];
-          resample_last_tick();
-          spent += to_toggle;
-          others -= to_toggle;
-          toggle = next_toggle(*noise);
-          to_toggle = toggle.ticks;
-        } while (to_toggle < others);
-        noise_owed = 0;
-        noise_output = static_cast<uint8_t>(noise->output & 1u);
-        for (size_t i = 0; i < 3; ++i) out[i] = by_level[noise_output][i];
-        remaining -= static_cast<uint32_t>(spent);
-        to_edge -= spent;
-        band_ticks += spent;
-        for (size_t i = 0; i < 3; ++i) tone_due[i] -= spent;
-        to_step -= spent;
-      }
-    }
-
-    // The stretch ends on the first tick at which anything heard changes.
-    uint64_t length = std::min<uint64_t>(remaining, to_edge);
-    length = std::min(length, std::min(tone_due[0], std::min(tone_due[1], tone_due[2])));
-    length = std::min(length, std::min(to_toggle, to_step));
-
-    // Every tick but the last changes nothing but counters.
-    fill_stretch(length);
-
-    // The last tick, as Chip::tick() runs it: envelope, tones, noise, frame.
-    bool changed = false;
-    to_step -= length;
-    if (to_step == 0) {
-      chip.envelope.counter = 0;
-      chip.advance_envelope_level();
-      // The step rewrote the amplitudes of the channels that follow it.
-      for (size_t i = 0; i < 3; ++i) {
-        if (chip.channels[i].envelope_mode == 0) continue;
-        amplitude[i] = chip.channels[i].amplitude;
-        out[i] = channel_out(i);
-      }
-      changed = true;
-      to_step = envelope_period;
-      if (chip.envelope.direction == 0) {
-        // Holding: its steps change nothing until a restart.
-        to_step = kNever;
-        envelope_held = true;
-        hold_tick = ticks - remaining + length;
-      }
-    }
-    for (size_t i = 0; i < 3; ++i) {
-      tone_due[i] -= length;
-      if (tone_due[i] == 0) {
-        flip[i] ^= 1u;
-        tone_due[i] = tone_period[i] - (tone_from_zero[i] ? 1u : 0u);
-        tone_from_zero[i] = false;
-        out[i] = channel_out(i);
-        changed = true;
-      }
-    }
-    if (noise != nullptr) {
-      noise_owed += length;
-      to_toggle -= length;
-      if (to_toggle == 0) {
-        noise->shift_register = toggle.shift_register;
-        noise->counter = toggle.counter;
-        noise->shift();
-        noise_owed = 0;
-        noise_output = static_cast<uint8_t>(noise->output != 0);
-        toggle = next_toggle(*noise);
-        to_toggle = toggle.ticks;
-        for (size_t i = 0; i < 3; ++i) {
-          if (gate_noise[i]) out[i] = channel_out(i);
-        }
-        changed = true;
-      }
-    }
-    if (changed) frame = pack();
-    resample_last_tick();
-
-    remaining -= static_cast<uint32_t>(length);
-    to_edge -= length;
-    band_ticks += length;
-    if (to_edge == 0) {
-      // This tick's frame moved the fill level into the next band: the tick
-      // itself already counts there.
-      apply_feedback(band, band_ticks - 1, &drift);
-      band = band_of(frames);
-      band_ticks = 1;
-      if (band == Band::High) break;
-      to_edge = ticks_to_frame(accumulator, next_band_edge(frames) - frames);
-    }
-  }
-
-  // Back into the chip. A heard tone's counter is its ticks to the next flip:
-  // a counter of 0 or 1 flipped on the first tick, leaving one of at least 7.
-  const uint64_t elapsed = ticks - remaining;
-  chip.accumulator = accumulator;
+RUN_STEP Run::Run(Chip& chip, SampleRing& ring, uint32_t ticks, const bool tone_heard[3],
+                  bool noise_heard, bool envelope_heard)
+    : chip_(chip), ring_(ring), ticks_(ticks), remaining_(ticks) {
+  // Changes per frame, roughly: at one or more, frame by frame is cheaper.
+  double changes_per_frame = 0;
+  constexpr double kTicksPerFrame = static_cast<double>(kClock) / kRate;
   for (size_t i = 0; i < 3; ++i) {
-    chip.channels[i].flip_flop = flip[i];
-    if (tone_heard_[i]) chip.channels[i].counter = static_cast<uint16_t>(tone_due[i]);
+    const ToneChannel& channel = chip.channels[i];
+    tone_period_[i] = channel.period;
+    tone_from_zero_[i] = channel.counter == 0;
+    flip_[i] = channel.flip_flop;
+    amplitude_[i] = channel.amplitude;
+    gate_[i] = ChannelGate(channel, chip.noise);
+    tone_due_[i] = tone_heard[i] ? std::max<uint32_t>(channel.counter, 1) : kNever;
+    if (tone_heard[i]) changes_per_frame += kTicksPerFrame / channel.period;
   }
-  if (noise != nullptr) {
-    shift_noise(noise, run_countdown(&noise->counter, noise->period, noise_owed));
+  noise_output_ = static_cast<uint8_t>(chip.noise.output != 0);
+  if (noise_heard) {
+    noise_ = &chip.noise;
+    toggle_ = next_toggle(chip.noise);
+    to_toggle_ = toggle_.ticks;
+    // Half the shifts toggle the output.
+    changes_per_frame += kTicksPerFrame / (2.0 * chip.noise.period);
   }
-  if (envelope_heard && !envelope_held) {
-    chip.envelope.counter = envelope_period - static_cast<uint32_t>(to_step);
+  envelope_heard_ = envelope_heard && chip.envelope.period != 0;
+  envelope_period_ = chip.envelope.period;
+  if (envelope_heard_) {
+    to_step_ = envelope_period_ - chip.envelope.counter;
+    changes_per_frame += kTicksPerFrame / envelope_period_;
   }
+  frame_by_frame_ = changes_per_frame >= 1.0;
+  for (size_t i = 0; i < 3; ++i) out_[i] = channel_out(i);
+  frame_ = pack();
+  accumulator_ = chip.accumulator;
+  frames_ = ring.fill_level() / 4;
+  band_ = SampleRing::band_of(frames_ * 4);
+  drift_ = ring.drift_correction();
+  to_edge_ = ticks_to_frame(accumulator_, next_band_edge(frames_) - frames_);
+}
+
+RUN_STEP uint64_t Run::until_other_change() const {
+  uint64_t ticks = std::min<uint64_t>(remaining_, to_edge_);
+  ticks = std::min(ticks, std::min(tone_due_[0], std::min(tone_due_[1], tone_due_[2])));
+  return std::min(ticks, to_step_);
+}
+
+RUN_STEP void Run::pass(uint64_t spent) {
+  remaining_ -= static_cast<uint32_t>(spent);
+  to_edge_ -= spent;
+  band_ticks_ += spent;
+}
+
+RUN_STEP void Run::emit_stretch(uint64_t length) {
+  // The frames that fall due in the first length - 1 ticks: all the current
+  // frame. 44100 x (2^32 - 1) still fits in 64 bits.
+  const uint64_t sum = accumulator_ + kRate * (length - 1);
+  const uint32_t due = static_cast<uint32_t>(sum / kClock);
+  accumulator_ = static_cast<uint32_t>(sum - due * kClock);
+  if (due != 0) {
+    ring_.push_repeated(frame_, due);
+    frames_ += due;
+  }
+}
+
+RUN_STEP void Run::resample_last_tick() {
+  accumulator_ += Chip::kFrameRate;
+  if (accumulator_ >= Chip::kChipClock) {
+    accumulator_ -= Chip::kChipClock;
+    ring_.push_frame(frame_);
+    ++frames_;
+  }
+}
+
+// Each advance_*() moves one generator on by `ticks` and tells whether it
+// changed what the mixer hears on the last of them or before.
+RUN_STEP bool Run::advance_tone(size_t i, uint64_t ticks) {
+  if (tone_due_[i] > ticks) {
+    tone_due_[i] -= ticks;
+    return false;
+  }
+  ticks -= tone_due_[i];
+  flip_[i] ^= 1u;
+  uint64_t next = tone_period_[i] - (tone_from_zero_[i] ? 1u : 0u);
+  tone_from_zero_[i] = false;
+  for (; next <= ticks; next = tone_period_[i]) {
+    ticks -= next;
+    flip_[i] ^= 1u;
+  }
+  tone_due_[i] = next - ticks;
+  return true;
+}
+
+RUN_STEP bool Run::advance_noise(uint64_t ticks) {
+  if (noise_ == nullptr) return false;
+  bool changed = false;
+  for (; to_toggle_ <= ticks; changed = true) {
+    ticks -= to_toggle_;
+    noise_->shift_register = toggle_.shift_register;
+    noise_->counter = toggle_.counter;
+    noise_->shift();
+    noise_owed_ = 0;
+    noise_output_ = static_cast<uint8_t>(noise_->output != 0);
+    toggle_ = next_toggle(*noise_);
+    to_toggle_ = toggle_.ticks;
+  }
+  to_toggle_ -= ticks;
+  noise_owed_ += ticks;
+  return changed;
+}
+
+RUN_STEP bool Run::advance_envelope(uint64_t ticks) {
+  if (to_step_ > ticks) {
+    to_step_ -= ticks;
+    return false;
+  }
+  const uint64_t start = ticks_ - remaining_;
+  uint64_t left = ticks;
+  while (to_step_ <= left) {
+    left -= to_step_;
+    chip_.envelope.counter = 0;
+    chip_.advance_envelope_level();
+    // The step rewrote the amplitudes of the channels that follow it.
+    for (size_t i = 0; i < 3; ++i) {
+      if (chip_.channels[i].envelope_mode != 0)
+        amplitude_[i] = chip_.channels[i].amplitude;
+    }
+    to_step_ = envelope_period_;
+    if (chip_.envelope.direction == 0) {
+      // Holding: its steps change nothing until a restart.
+      to_step_ = kNever;
+      envelope_held = true;
+      hold_tick = start + ticks - left;
+    }
+  }
+  to_step_ -= left;
+  return true;
+}
+
+RUN_STEP void Run::advance(uint64_t ticks) {
+  // The order of Chip::tick(): envelope, tones, noise. Only the channels a
+  // change reaches are mixed again.
+  bool changed = false;
+  if (advance_envelope(ticks)) {
+    for (size_t i = 0; i < 3; ++i) out_[i] = channel_out(i);
+    changed = true;
+  }
+  // Written out per channel: a loop here costs more than the checks.
+  const bool tone_a = advance_tone(0, ticks);
+  const bool tone_b = advance_tone(1, ticks);
+  const bool tone_c = advance_tone(2, ticks);
+  if (tone_a | tone_b | tone_c) {
+    if (tone_a) out_[0] = channel_out(0);
+    if (tone_b) out_[1] = channel_out(1);
+    if (tone_c) out_[2] = channel_out(2);
+    changed = true;
+  }
+  if (advance_noise(ticks)) {
+    for (size_t i = 0; i < 3; ++i) {
+      if (gate_[i].noise) out_[i] = channel_out(i);
+    }
+    changed = true;
+  }
+  if (changed) frame_ = pack();
+}
+
+RUN_STEP void Run::apply_change(uint64_t length) {
+  advance(length);
+  resample_last_tick();
+  pass(length);
+}
+
+RUN_STEP void Run::run_noise_toggles(uint64_t others) {
+  // Only the channels that take the noise differ between the two frames.
+  int16_t by_level[2][3] = {{out_[0], out_[1], out_[2]}, {out_[0], out_[1], out_[2]}};
+  uint32_t framed[2];
+  for (uint8_t level = 0; level < 2; ++level) {
+    noise_output_ = level;
+    for (size_t i = 0; i < 3; ++i) {
+      if (gate_[i].noise) by_level[level][i] = channel_out(i);
+    }
+    framed[level] = SampleRing::pack_frame(
+        static_cast<int16_t>(by_level[level][0] + by_level[level][1]),
+        static_cast<int16_t>(by_level[level][1] + by_level[level][2]));
+  }
+  NoiseGenerator& noise = *noise_;
+  uint64_t spent = 0;
+  do {
+    emit_stretch(to_toggle_);
+    // The toggle's tick: the tones and the envelope are not due.
+    noise.shift_register = toggle_.shift_register;
+    noise.counter = toggle_.counter;
+    noise.shift();
+    frame_ = framed[noise.output & 1u];
+    resample_last_tick();
+    spent += to_toggle_;
+    others -= to_toggle_;
+    toggle_ = next_toggle(noise);
+    to_toggle_ = toggle_.ticks;
+  } while (to_toggle_ < others);
+  noise_owed_ = 0;
+  noise_output_ = static_cast<uint8_t>(noise.output & 1u);
+  for (size_t i = 0; i < 3; ++i) out_[i] = by_level[noise_output_][i];
+  pass(spent);
+  for (uint64_t& due : tone_due_) due -= spent;
+  to_step_ -= spent;
+}
+
+RUN_STEP void Run::run_frames(uint64_t span) {
+  // Due frame to due frame: the generators' state on a frame's tick is all
+  // that the frame shows of them.
+  for (;;) {
+    const uint64_t to_frame = ticks_to_frame(accumulator_, 1);
+    if (to_frame > span) break;
+    advance(to_frame);
+    accumulator_ = static_cast<uint32_t>(accumulator_ + kRate * to_frame - kClock);
+    ring_.push_frame(frame_);
+    ++frames_;
+    pass(to_frame);
+    span -= to_frame;
+  }
+  advance(span);
+  accumulator_ += static_cast<uint32_t>(kRate * span);
+  pass(span);
+}
+
+RUN_STEP bool Run::cross_band_edge() {
+  // This tick's frame moved the fill level into the next band: the tick
+  // itself already counts there.
+  drift_ = apply_feedback(band_, band_ticks_ - 1, drift_);
+  band_ = SampleRing::band_of(frames_ * 4);
+  band_ticks_ = 1;
+  if (band_ == Band::High) return false;
+  to_edge_ = ticks_to_frame(accumulator_, next_band_edge(frames_) - frames_);
+  return true;
+}
+
+RUN_STEP void Run::go() {
+  if (frame_by_frame_) {
+    do {
+      run_frames(std::min<uint64_t>(remaining_, to_edge_));
+    } while ((to_edge_ != 0 || cross_band_edge()) && remaining_ != 0);
+    return;
+  }
+  while (remaining_ != 0) {
+    if (noise_ != nullptr) {
+      const uint64_t others = until_other_change();
+      if (to_toggle_ < others) run_noise_toggles(others);
+    }
+    const uint64_t length = std::min(until_other_change(), to_toggle_);
+    emit_stretch(length);
+    apply_change(length);
+    if (to_edge_ == 0 && !cross_band_edge()) break;
+  }
+}
+
+RUN_STEP void Run::store(const bool tone_heard[3]) {
+  // A heard tone's counter is its ticks to the next flip: a counter of 0 or
+  // 1 flipped on the first tick, leaving one of at least 7.
+  chip_.accumulator = accumulator_;
+  for (size_t i = 0; i < 3; ++i) {
+    chip_.channels[i].flip_flop = flip_[i];
+    if (tone_heard[i]) chip_.channels[i].counter = static_cast<uint16_t>(tone_due_[i]);
+  }
+  if (noise_ != nullptr) {
+    shift_noise(noise_, run_countdown(&noise_->counter, noise_->period, noise_owed_));
+  }
+  if (envelope_heard_ && !envelope_held) {
+    chip_.envelope.counter = envelope_period_ - static_cast<uint32_t>(to_step_);
+  }
+  ring_.set_drift_correction(apply_feedback(band_, band_ticks_, drift_));
+  ring_.set_ring_state(SampleRing::state_of(band_));
+}
+
+}  // namespace
+
+uint32_t StretchEngine::run(uint32_t ticks) {
+  // A local object whose address never escapes: the compiler may keep its
+  // fields in registers across the stores into the ring.
+  Run run(chip_, ring_, ticks, tone_heard_, noise_heard_, envelope_heard_);
+  run.go();
+  run.store(tone_heard_);
+  const uint64_t elapsed = ticks - run.remaining();
   now_ += elapsed;
-  if (envelope_held) {
+  if (run.envelope_held) {
     // The counter stopped at 0 on the step that made it hold; it runs on from
     // there, unheard, as from a restart.
     envelope_heard_ = false;
-    envelope_synced_at_ = now_ - (elapsed - hold_tick);
+    envelope_synced_at_ = now_ - (elapsed - run.hold_tick);
   }
-
-  apply_feedback(band, band_ticks, &drift);
-  ring_.set_drift_correction(static_cast<int16_t>(drift));
-  static constexpr int16_t kStates[] = {SampleRing::kStateEmpty, SampleRing::kStateLow,
-                                        SampleRing::kStateMiddle, SampleRing::kStateHigh};
-  ring_.set_ring_state(kStates[static_cast<int>(band)]);
   return static_cast<uint32_t>(elapsed);
 }

@@ -7,7 +7,9 @@
 // it, the envelope steps while a channel follows it) the mixer's output is
 // constant, so every frame that falls due in that stretch is the same frame.
 // The engine finds the length of the next stretch from the counters, writes
-// its frames in one fill, and runs the one tick that ends it exactly.
+// its frames in one fill, and runs the one tick that ends it exactly. Where
+// such changes come as often as frames or more, it goes from due frame to due
+// frame instead, moving every generator on in closed form.
 //
 // Generators nobody can hear (a tone that is disabled or silent, noise that no
 // channel takes, an envelope no channel follows) are not run at all: they are
@@ -21,8 +23,8 @@
 
 #include <cstdint>
 
-#include "audio/sample_ring.h"
 #include "psg/chip.h"
+#include "psg/sample_ring.h"
 
 class StretchEngine {
  public:
@@ -45,15 +47,10 @@ class StretchEngine {
   void synchronize();
 
  private:
-  // The ring's fill level as the feedback sees it after a tick.
-  enum class Band : uint8_t { Empty, Low, Middle, High };
-
   void update_hearing();
   void catch_up_tone(int channel);
   void catch_up_noise();
   void catch_up_envelope();
-  // Applies `ticks` feedback updates that all find the fill level in band.
-  void apply_feedback(Band band, uint64_t ticks, int* drift) const;
 
   Chip& chip_;
   SampleRing& ring_;

@@ -21,9 +21,9 @@
 #include <thread>
 #include <vector>
 
-#include "audio/sample_ring.h"
 #include "common/register_log.h"
 #include "psg/chip.h"
+#include "psg/sample_ring.h"
 #include "tests/support/logs.h"
 #include "tests/support/process.h"
 #include "tests/support/temp_dir.h"

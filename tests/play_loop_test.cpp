@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "common/messages.h"
@@ -110,20 +111,16 @@ TEST_F(PlayLoopTest, PacesOnlyWhileTheDriftCorrectionIsOutsideFiftyEitherWay) {
                        Case{0, false}, Case{100, true}}) {
     SCOPED_TRACE(c.drift);
     ring.set_drift_correction(c.drift);
-    clock.queries = 0;
     EXPECT_EQ(play("0:08:0F\n10:08:0E\n"), kPlayOk);
-    // One reading at play start; every pacing call reads at least twice.
-    if (c.paced) {
-      EXPECT_GE(clock.queries, 1 + 10 * 2);
-    } else {
-      EXPECT_EQ(clock.queries, 1);
-    }
+    // Every pacing call moves the reference up to the ticks run before it:
+    // the last one comes before the tenth tick.
+    EXPECT_EQ(loop.pacing.ticks_at_reference, c.paced ? 9u : 0u);
   }
 }
 
 // Pacing on its own: the fake counter runs at 1 GHz and moves one microsecond
-// per yield, so the reference reading it ends with shows exactly where the
-// wait stopped.
+// per yield and to the deadline of a sleep, so the reference a call ends with
+// shows exactly where the wait stopped.
 class PacingTest : public testing::Test, protected LiveRig {
  protected:
   // Sets the state as if the last call ended at time 0 after `since` ticks
@@ -131,7 +128,9 @@ class PacingTest : public testing::Test, protected LiveRig {
   void prepare(uint32_t ticks_at_reference, uint32_t since, int64_t real_us) {
     loop.pacing.frequency = clock.counts_per_second_;
     loop.pacing.reference = 0;
+    loop.pacing.reading = 0;
     loop.pacing.ticks_at_reference = ticks_at_reference;
+    loop.pacing.ticks_at_reading = ticks_at_reference;
     loop.pacing.tick_count = ticks_at_reference + since;
     loop.pacing.counter_ok = true;
     clock.time = real_us * 1000;
@@ -155,7 +154,8 @@ TEST_F(PacingTest, WaitsForTheChipTimeShiftedByTheDriftCorrection) {
       {-60, 61, 0, 1},
       {60, 300000, 100000, 300060},
       {-60, 300000, 100000, 299940},
-      {60, 1, 500, 500},  // already late: no wait
+      {60, 3000, 5000, 5000},  // already late: no wait, and the present counts
+      {60, 1, 500, 61},        // within the margin: the clock is not even read
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.drift << " " << c.ticks << " " << c.real_us);
@@ -178,11 +178,13 @@ TEST_F(PacingTest, TickDifferencesStayRightWhenTheTickCountWraps) {
 
 TEST_F(PacingTest, ACounterBelowTheReferenceKeepsWaiting) {
   ring.set_drift_correction(60);
-  prepare(0, 1, 0);
+  prepare(0, 3000, 0);
   clock.time = -5000;  // 5 us before the reference
   loop.pace();
-  EXPECT_EQ(ended_at_us(), 61);
-  EXPECT_EQ(clock.yields, 66);
+  EXPECT_EQ(ended_at_us(), 3060);
+  // One sleep to shortly before the due time; checks for the rest.
+  EXPECT_EQ(clock.sleeps, 1);
+  EXPECT_EQ(clock.yields, PlayLoop::kSleepEarlyUs);
 }
 
 TEST_F(PacingTest, ElapsedTimeStaysRightFarFromTheReference) {
@@ -203,34 +205,87 @@ TEST_F(PacingTest, AFailedCounterQueryOnlyCancelsTheWaitInProgress) {
   prepare(0, 1000, 0);
   loop.pacing.counter_ok = false;
   loop.pace();
-  EXPECT_EQ(clock.yields, 0);
+  EXPECT_EQ(clock.yields + clock.sleeps, 0);
   EXPECT_TRUE(loop.pacing.counter_ok);
   EXPECT_EQ(loop.pacing.ticks_at_reference, 1000u);
 
-  // The fifth query fails in the middle of the wait: the wait ends there.
-  prepare(0, 1000, 0);
+  // The fifth query fails while checking after the sleep: the wait ends
+  // there and a fresh reading starts pacing again.
+  prepare(0, 3000, 0);
   clock.queries = 0;
-  clock.yields = 0;
   clock.failing_query = 5;
   loop.pace();
-  EXPECT_EQ(clock.yields, 4);
-  EXPECT_TRUE(loop.pacing.counter_ok);  // the closing reading succeeded
+  EXPECT_EQ(clock.yields, 3);
+  EXPECT_TRUE(loop.pacing.counter_ok);
+  EXPECT_EQ(ended_at_us(), 3013);
 
-  // The closing reading fails (1 query before the wait, 1060 in it): the
-  // next call does not wait, and its own closing reading restores pacing.
-  prepare(0, 1000, 0);
+  // The first query fails: no wait; the next call does not wait either, and
+  // its reading restores pacing.
+  prepare(0, 3000, 0);
   clock.queries = 0;
   clock.yields = 0;
-  clock.failing_query = 1 + 1060 + 1;
+  clock.sleeps = 0;
+  clock.failing_query = 1;
   loop.pace();
-  EXPECT_EQ(clock.yields, 1060);
   EXPECT_FALSE(loop.pacing.counter_ok);
-  loop.pacing.tick_count += 1000;
-  clock.failing_query = 0;
-  const int64_t yields_before = clock.yields;
+  loop.pacing.tick_count += 3000;
   loop.pace();
-  EXPECT_EQ(clock.yields, yields_before);
+  EXPECT_EQ(clock.yields + clock.sleeps, 0);
   EXPECT_TRUE(loop.pacing.counter_ok);
+}
+
+// Tick after tick, as the play loop calls it: each tick is due 1 + D us after
+// the one before (D > 0), and the chip may run ahead of that by the margin
+// only. It must sleep rather than spin, at most about once per margin of real
+// time, and, when the clock jumps ahead, take up from the present instead of
+// racing to catch up (the ticks run before the next reading notices the jump
+// count as late: up to one more margin).
+TEST_F(PacingTest, TickByTickTheChipStaysWithinTheMarginAndSleepsRarely) {
+  struct Case {
+    int16_t drift;
+    int64_t oversleep_us;
+    int64_t jump_us;  // real time that passes unseen halfway through
+  };
+  for (const Case c : {Case{60, 0, 0}, Case{100, 80, 0}, Case{51, 0, 7000}}) {
+    SCOPED_TRACE(testing::Message()
+                 << c.drift << " " << c.oversleep_us << " " << c.jump_us);
+    ring.set_drift_correction(c.drift);
+    prepare(0, 0, 0);
+    clock.sleeps = 0;
+    clock.yields = 0;
+    clock.oversleep = c.oversleep_us * 1000;
+    constexpr uint32_t kTicks = 200000;
+    int64_t due_us = 0;  // when the ticks run so far are due at the earliest
+    for (uint32_t tick = 0; tick < kTicks; ++tick) {
+      if (tick == kTicks / 2) {
+        clock.time += c.jump_us * 1000;
+        due_us = std::max(due_us, clock.time / 1000);
+      }
+      loop.pace();
+      due_us += 1 + c.drift;
+      const int64_t margin_us = PlayLoop::kMarginUs * (c.jump_us != 0 ? 2 : 1);
+      ASSERT_LE(due_us, clock.time / 1000 + margin_us + 1 + c.drift) << tick;
+      ++loop.pacing.tick_count;
+    }
+    const int64_t real_us = clock.time / 1000;
+    // Held back no longer than needed: the oversleeps of each wait at most.
+    EXPECT_LE(real_us, due_us + c.oversleep_us * clock.sleeps);
+    EXPECT_GE(clock.sleeps, 1);
+    EXPECT_LE(clock.sleeps, real_us / PlayLoop::kMarginUs + 1);
+    EXPECT_LE(clock.yields, clock.sleeps * (PlayLoop::kSleepEarlyUs + 1));
+  }
+  // Running dry (D < 0 covering every tick): no wait at all, and the counter
+  // is read only once in a while.
+  ring.set_drift_correction(-60);
+  prepare(0, 0, 0);
+  clock.queries = 0;
+  clock.sleeps = 0;
+  for (uint32_t tick = 0; tick < 100000; ++tick) {
+    loop.pace();
+    ++loop.pacing.tick_count;
+  }
+  EXPECT_EQ(clock.sleeps, 0);
+  EXPECT_LE(clock.queries, 100000 / PlayLoop::kTicksPerReading + 1);
 }
 
 }  // namespace

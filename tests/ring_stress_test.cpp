@@ -6,7 +6,7 @@
 #include <memory>
 #include <thread>
 
-#include "audio/sample_ring.h"
+#include "psg/sample_ring.h"
 
 namespace {
 

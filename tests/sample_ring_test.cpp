@@ -1,5 +1,5 @@
 // The ring's offsets, its drains and the fill feedback.
-#include "audio/sample_ring.h"
+#include "psg/sample_ring.h"
 
 #include <gtest/gtest.h>
 
@@ -119,6 +119,34 @@ TEST(SampleRing, DrainFollowsTheHeldFramesAcrossTheEnd) {
   hold(ring, 49148, 0);
   EXPECT_EQ(ring.drain(out.data()), 4u);
   EXPECT_EQ(ring.read_offset(), 0u);
+}
+
+// The renderer drains without a copy: the same pieces, offsets and feedback
+// as a copying drain, wherever the held frames lie.
+TEST(SampleRing, DrainInPlaceAgreesWithTheCopyingDrain) {
+  const uint32_t kEnd = SampleRing::kBytes;
+  const uint32_t offsets[][2] = {{0, 0},           {0, 20000},    {49148, 8},
+                                 {49148, 0},       {40000, 3000}, {kEnd - 6144, 0},
+                                 {kEnd - 6140, 4}, {12, 8},       {43008, 36864}};
+  for (const auto& [read, write] : offsets) {
+    SCOPED_TRACE(testing::Message() << read << " " << write);
+    SampleRing copying;
+    SampleRing in_place;
+    hold(copying, read, write);
+    hold(in_place, read, write);
+    std::vector<uint8_t> out(SampleRing::kDrainBytes);
+    for (int piece = 0; piece < 10; ++piece) {
+      const uint32_t copied = copying.drain(out.data());
+      const uint8_t* bytes = nullptr;
+      ASSERT_EQ(in_place.drain_in_place(&bytes), copied);
+      if (copied != 0) {
+        EXPECT_EQ(std::memcmp(bytes, out.data(), copied), 0);
+      }
+      EXPECT_EQ(in_place.read_offset(), copying.read_offset());
+      EXPECT_EQ(in_place.ring_state(), copying.ring_state());
+      EXPECT_EQ(in_place.drift_correction(), copying.drift_correction());
+    }
+  }
 }
 
 TEST(SampleRing, HoldsOneFrameLessThanItHasSlots) {

@@ -1,7 +1,9 @@
 // The stretch renderer against the tick-by-tick renderer: the same calls to the
 // file seam with the same bytes, the same failures, and the same chip and
 // ring state at the end, on random logs built to land writes on the exact
-// ticks where generators act, on the demo song and on the benchmark logs.
+// ticks where generators act, on the demo song and on the benchmark logs,
+// through both of the engine's ways: stretch by stretch where changes are
+// rarer than frames, frame by frame where they are as frequent or more.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -289,6 +291,13 @@ TEST(StretchAgreement, TheDemoSongAndTheBenchmarkLogsRenderToTheSameBytes) {
   expect_same_render(dir.file("sparse.txt"), "sparse log");
   write_file(dir.file("dense.txt"), stress_logs::dense_log(3));
   expect_same_render(dir.file("dense.txt"), "dense log");
+  // The song-like logs the benchmarks time: tunes and noise drum music.
+  for (uint32_t seed = 1; seed <= 3; ++seed) {
+    write_file(dir.file("tune.txt"), stress_logs::tune_log(4, seed, seed != 1));
+    expect_same_render(dir.file("tune.txt"), "tune " + std::to_string(seed));
+    write_file(dir.file("drums.txt"), stress_logs::noise_drums_log(4, seed));
+    expect_same_render(dir.file("drums.txt"), "noise drums " + std::to_string(seed));
+  }
 }
 
 // A log that sets every generator running at its shortest period with nothing

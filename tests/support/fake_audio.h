@@ -133,6 +133,13 @@ class FakeClock final : public Clock {
     // A wait that never ends is a failure, not a hung test.
     if (yields > 10000000) failing_query = queries + 1;
   }
+  // Wakes `oversleep` counts after the deadline, as systems do.
+  bool sleep_until(int64_t counts) override {
+    ++sleeps;
+    if (counts > time) time = counts;
+    time += oversleep;
+    return sleep_works;
+  }
 
   int64_t counts_per_second_ = 1000000000;
   bool has_counter = true;
@@ -141,4 +148,7 @@ class FakeClock final : public Clock {
   int queries = 0;
   int failing_query = 0;  // the query (counting from 1) that fails; 0: none
   int64_t yields = 0;
+  int64_t sleeps = 0;
+  int64_t oversleep = 0;
+  bool sleep_works = true;
 };

@@ -1,4 +1,4 @@
-#include "audio/sample_ring.h"
+#include "psg/sample_ring.h"
 
 #include <cstring>
 
@@ -20,65 +20,46 @@ uint32_t SampleRing::fill_level() const {
   return write >= read ? write - read : write - read + kBytes;
 }
 
-void SampleRing::adjust_drift(int delta) {
+inline void SampleRing::record(Band band) {
+  ring_state_.store(state_of(band), std::memory_order_relaxed);
   int16_t current = drift_correction_.load(std::memory_order_relaxed);
   int16_t wanted = 0;
   do {
-    int next = current + delta;
-    if (next > kDriftLimit) next = kDriftLimit;
-    if (next < -kDriftLimit) next = -kDriftLimit;
-    wanted = static_cast<int16_t>(next);
-    // Pinned at a limit: nothing to change, so nothing to write.
+    wanted = next_drift(band, current);
+    // Pinned at a limit or settled at 0: nothing to change, nothing to write.
     if (wanted == current) return;
   } while (!drift_correction_.compare_exchange_weak(current, wanted,
                                                     std::memory_order_relaxed));
 }
 
-void SampleRing::decay_drift() {
-  int16_t current = drift_correction_.load(std::memory_order_relaxed);
-  int16_t wanted = 0;
-  do {
-    if (current < -5) {
-      wanted = static_cast<int16_t>(current + 5);
-    } else if (current < 0) {
-      wanted = static_cast<int16_t>(current + 1);
-    } else if (current == 0) {
-      return;
-    } else if (current <= 5) {
-      wanted = static_cast<int16_t>(current - 1);
-    } else {
-      wanted = static_cast<int16_t>(current - 5);
-    }
-  } while (!drift_correction_.compare_exchange_weak(current, wanted,
-                                                    std::memory_order_relaxed));
-}
-
-uint32_t SampleRing::observe_fill() {
-  const uint32_t fill = fill_level();
-  if (fill > kHighWater) {
-    ring_state_.store(kStateHigh, std::memory_order_relaxed);
-    adjust_drift(+5);
-  } else if (fill < kLowWater) {
-    ring_state_.store(kStateLow, std::memory_order_relaxed);
-    adjust_drift(-5);
-  } else {
-    ring_state_.store(kStateMiddle, std::memory_order_relaxed);
-    decay_drift();
+SampleRing::Band SampleRing::observe_fill() {
+  // Each case passes its band as a constant, so that the feedback step is
+  // worked out for it at compile time: this runs once per tick of the tick
+  // loop.
+  const Band band = band_of(fill_level());
+  switch (band) {
+    case Band::Empty: record(Band::Empty); break;
+    case Band::Low: record(Band::Low); break;
+    case Band::Middle: record(Band::Middle); break;
+    case Band::High: record(Band::High); break;
   }
-  return fill;
+  return band;
 }
 
 void SampleRing::feedback_update() {
-  if (observe_fill() == 0) {
-    // An empty ring counts as low and then once more as empty: -15 in all.
-    ring_state_.store(kStateEmpty, std::memory_order_relaxed);
-    adjust_drift(-10);
-  }
+  observe_fill();
 }
 
 void SampleRing::report_full() {
   ring_state_.store(kStateDropped, std::memory_order_relaxed);
-  adjust_drift(+10);
+  int16_t current = drift_correction_.load(std::memory_order_relaxed);
+  int16_t wanted = 0;
+  do {
+    wanted =
+        static_cast<int16_t>(current + 10 > kDriftLimit ? kDriftLimit : current + 10);
+    if (wanted == current) return;
+  } while (!drift_correction_.compare_exchange_weak(current, wanted,
+                                                    std::memory_order_relaxed));
 }
 
 uint32_t SampleRing::copy_out(uint8_t* destination, uint32_t max_bytes, bool* wrapped) {
@@ -103,15 +84,27 @@ uint32_t SampleRing::copy_out(uint8_t* destination, uint32_t max_bytes, bool* wr
 }
 
 uint32_t SampleRing::drain(uint8_t* destination) {
-  if (observe_fill() == 0) {
-    ring_state_.store(kStateEmpty, std::memory_order_relaxed);
-    adjust_drift(-10);
-    return 0;
-  }
+  if (observe_fill() == Band::Empty) return 0;
   bool wrapped = false;
   uint32_t copied = copy_out(destination, kDrainBytes, &wrapped);
   if (copied != 0 && copied < kDrainBytes && wrapped) {
     copied += copy_out(destination + copied, kDrainBytes - copied, &wrapped);
   }
   return copied;
+}
+
+uint32_t SampleRing::drain_in_place(const uint8_t** piece) {
+  if (observe_fill() == Band::Empty) return 0;
+  // The producer is not running: the offsets hold still.
+  const uint32_t write = write_offset_.load(std::memory_order_relaxed);
+  const uint32_t read = read_offset_.load(std::memory_order_relaxed);
+  const uint32_t available = write >= read ? write - read : write - read + kBytes;
+  const uint32_t count = available < kDrainBytes ? available : kDrainBytes;
+  if (read + count > kBytes) {
+    std::memcpy(storage_ + kBytes, storage_, read + count - kBytes);
+  }
+  *piece = storage_ + read;
+  const uint32_t next = read + count;
+  read_offset_.store(next >= kBytes ? next - kBytes : next, std::memory_order_release);
+  return count;
 }

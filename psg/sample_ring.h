@@ -29,6 +29,42 @@ class SampleRing {
 
   static constexpr int16_t kDriftLimit = 100;
 
+  // The fill level as the feedback sees it. Empty counts as low first and
+  // then once more as empty.
+  enum class Band : uint8_t { Empty, Low, Middle, High };
+  static Band band_of(uint32_t fill_bytes) {
+    if (fill_bytes == 0) return Band::Empty;
+    if (fill_bytes < kLowWater) return Band::Low;
+    if (fill_bytes <= kHighWater) return Band::Middle;
+    return Band::High;
+  }
+  static int16_t state_of(Band band) {
+    static constexpr int16_t kStates[] = {kStateEmpty, kStateLow, kStateMiddle,
+                                          kStateHigh};
+    return kStates[static_cast<int>(band)];
+  }
+  // One feedback update's effect on the drift correction: +5 when high, -5
+  // when low, -15 when empty (each clamped to -100..100), and toward 0 in the
+  // middle (by 5 from beyond +-5, else by 1, never crossing 0).
+  static int16_t next_drift(Band band, int16_t drift) {
+    const auto clamp = [](int value) {
+      return static_cast<int16_t>(value > kDriftLimit    ? kDriftLimit
+                                  : value < -kDriftLimit ? -kDriftLimit
+                                                         : value);
+    };
+    switch (band) {
+      case Band::High: return clamp(drift + 5);
+      case Band::Low: return clamp(drift - 5);
+      case Band::Empty: return clamp(clamp(drift - 5) - 10);
+      case Band::Middle: break;
+    }
+    if (drift < -5) return static_cast<int16_t>(drift + 5);
+    if (drift < 0) return static_cast<int16_t>(drift + 1);
+    if (drift == 0) return 0;
+    if (drift <= 5) return static_cast<int16_t>(drift - 1);
+    return static_cast<int16_t>(drift - 5);
+  }
+
   // Empties the ring. Leaves the ring state and the drift correction alone.
   // Only while no drain can run concurrently, or the ring is empty.
   void reset();
@@ -46,6 +82,13 @@ class SampleRing {
   // whole frames out into destination (at least 6144 bytes of room), in at
   // most two copies. Returns the byte count; 0 for an empty ring.
   uint32_t drain(uint8_t* destination);
+
+  // The same drain without the copy, for a consumer on the producer's own
+  // thread: points *piece at the bytes in the ring itself (a piece that
+  // wraps is joined in a spare area after the storage) and takes them out.
+  // The bytes stay valid until the next push. Returns the byte count; 0 for
+  // an empty ring.
+  uint32_t drain_in_place(const uint8_t** piece);
 
   // Measures the fill level and updates the ring state and the drift
   // correction, taking nothing out.
@@ -157,16 +200,16 @@ class SampleRing {
     const uint32_t next = write_position_ + 4;
     return next == kBytes ? 0 : next;
   }
-  // Adds delta to the drift correction and clamps it to -100..100, as one
-  // atomic read-modify-write: the other thread's adjustments are never lost.
-  void adjust_drift(int delta);
-  // Moves the drift correction toward 0 (by 5 from beyond +-5, else by 1),
-  // atomically, never crossing 0.
-  void decay_drift();
-  // Steps 1 to 4 of the feedback update; returns the fill level measured.
-  uint32_t observe_fill();
+  // Sets the ring state for the band and applies one feedback update to the
+  // drift correction, as one atomic read-modify-write: the other thread's
+  // adjustments are never lost.
+  void record(Band band);
+  // Measures the fill level, sets the ring state and steps the drift
+  // correction; returns the band measured.
+  Band observe_fill();
 
-  alignas(64) uint8_t storage_[kBytes] = {};
+  // The ring, then room to join a wrapped piece for drain_in_place().
+  alignas(64) uint8_t storage_[kBytes + kDrainBytes] = {};
   // Written by the consumer only (and by reset).
   alignas(64) std::atomic<uint32_t> read_offset_{0};
   // Written by the producer only (and by reset); write_position_ is the
