@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <tuple>
 
 #include "formats/register_stream.h"
 #include "formats/song.h"
@@ -196,18 +197,30 @@ TEST(SongImport, TimerEffectsBecomeWritesAtTheTimerRate) {
 }
 
 TEST(SongImport, PsgFramesSkipsAndEnd) {
-  Bytes file = {'P', 'S', 'G', 0x1A, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  file.insert(file.end(),
-              {0, 0x10, 7, 0x38, 8, 15, 0xFF, 0, 0x20, 0xFE, 2, 8, 0, 0xFD, 0, 0x55});
-  const ImportResult result = import(file, 1000000);
-  ASSERT_EQ(result.status, ImportStatus::Ok) << result.error;
-  EXPECT_EQ(replay(result.writes, 0)[0], 0x10);
-  EXPECT_EQ(replay(result.writes, 20000)[0], 0x20);
-  EXPECT_EQ(replay(result.writes, 179999)[8], 15);
-  EXPECT_EQ(replay(result.writes, 180000)[8], 0);
-  EXPECT_EQ(result.writes.back().time, 200000u);
-  EXPECT_EQ(result.info.frames, 10u);
-  EXPECT_EQ(import(file).info.clock_hz, 1773400u);
+  // Version 1 stores no frame rate; from version 10 byte 5 holds it. A pair
+  // 0x20 0x33 writes another device of the machine.
+  for (auto [version, rate_byte, rate] :
+       {std::tuple{1, 60, 50.0}, std::tuple{10, 60, 60.0}, std::tuple{10, 0, 50.0}}) {
+    SCOPED_TRACE(version * 1000 + rate_byte);
+    Bytes file = {'P', 'S', 'G', 0x1A, uint8_t(version), uint8_t(rate_byte)};
+    file.resize(16);
+    file.insert(file.end(), {0, 0x10, 7, 0x38, 0x20, 0x33, 8, 15, 0xFF, 0, 0x20, 0xFE, 2,
+                             8, 0, 0xFD, 0, 0x55});
+    const auto at = [&](int frame) {
+      return static_cast<uint64_t>(std::llround(frame * 1e6 / rate));
+    };
+    const ImportResult result = import(file, 1000000);
+    ASSERT_EQ(result.status, ImportStatus::Ok) << result.error;
+    EXPECT_EQ(replay(result.writes, 0)[8], 15);
+    EXPECT_EQ(replay(result.writes, at(1) - 1)[0], 0x10);
+    EXPECT_EQ(replay(result.writes, at(1))[0], 0x20);
+    EXPECT_EQ(replay(result.writes, at(9) - 1)[8], 15);
+    EXPECT_EQ(replay(result.writes, at(9))[8], 0);
+    EXPECT_EQ(result.writes.back().time, at(10));
+    EXPECT_EQ(result.info.frames, 10u);
+    EXPECT_EQ(result.info.skipped_writes, 1u);
+    EXPECT_EQ(import(file).info.clock_hz, 1773400u);
+  }
 }
 
 TEST(SongImport, VgmSkipsOtherChipsAndPlaysOnceInVgmAndVgz) {
@@ -308,7 +321,7 @@ TEST(SongImport, BadInputIsMalformedWithItsReason) {
       {drum_cut, "digidrum 0 cut short: 12 of 40 bytes"},
       {Bytes{'Y', 'M', '3', '!', 1, 2, 3}, "not whole frames of 14 registers: 3 bytes"},
       {Bytes{'Y', 'M', '3', 'b', 1, 2}, "loop frame cut short"},
-      {plus(psg, {0x20, 1}), "register number 0x20 at offset 0x10"},
+      {plus(psg, {0x20}), "register write cut short at offset 0x10"},
       {plus(psg, {0, 1, 0xFF, 7}), "register write cut short at offset 0x13"},
       {plus(psg, {0xFF, 0xFE}), "frame skip cut short"},
       {Bytes{'V', 'g', 'm', ' ', 0}, "header cut short: 5 of 64 bytes"},
