@@ -293,6 +293,12 @@ TEST(SongImport, VgmSkipsOtherChipsAndPlaysOnceInVgmAndVgz) {
               "Song |Game|Auth\xC3\xA9r");
   }
   EXPECT_EQ(import(vgm_file(commands)).info.clock_hz, 1789772u);
+  // Reserved commands 0x40..0x4E have one operand up to version 1.60.
+  for (auto [version, command] :
+       {std::pair{0x160u, Bytes{0x41, 0, 0xA0, 8, 15, 0x66}},
+        std::pair{0x161u, Bytes{0x41, 0, 0, 0xA0, 8, 15, 0x66}}})
+    EXPECT_EQ(replay(import(vgm_file(command, 1789772, version)).writes, 0)[8], 15)
+        << std::hex << version;
   Bytes halved = vgm_file(commands);
   halved[0x78] = 0x10, halved[0x79] = 0x10;  // a YM2149 with its clock divider set
   EXPECT_EQ(import(halved).info.clock_hz, 894886u);
