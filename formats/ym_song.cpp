@@ -10,7 +10,9 @@
 //   period's coarse byte is always 0; and a register 13 other than 0xFF
 //   writes the envelope period (register 11) and shape 10. The digidrums are
 //   left out (voice C is silent in the frames that start one) and reported.
-// - YM3b: as YM3!, with the loop frame in the last 4 bytes.
+// - YM3b: as YM3!, with the loop frame in the last 4 bytes. The format's
+//   description does not give their byte order: the order that gives a frame
+//   inside the song is taken (big-endian, as in YM5!, when both do).
 // - YM5! and YM6!: a header (big-endian): "LeOnArD!" at 4, frames (32 bits)
 //   at 12, attributes (32) at 16 (bit 0: interleaved), digidrum count (16) at
 //   20, clock (32) at 22, frame rate (16) at 26, loop frame (32) at 28, size
@@ -65,13 +67,17 @@ std::string parse_old(std::span<const uint8_t> bytes, YmFile& ym) {
   if (ym.format == "YM3b") {
     if (size < 4) return cut_short("loop frame", size, 4);
     size -= 4;
-    ym.loop_frame = read_be32(&bytes[4 + size]);
   }
   if (size == 0) return "no frames";
   if (size % 14 != 0)
     return "register data is not whole frames of 14 registers: " + with_commas(size) +
            " bytes";
   ym.frames = size / 14;
+  if (ym.format == "YM3b") {
+    const uint32_t big = read_be32(&bytes[4 + size]),
+                   little = read_le32(&bytes[4 + size]);
+    ym.loop_frame = big >= ym.frames && little < ym.frames ? little : big;
+  }
   ym.data = bytes.subspan(4, size);
   if (ym.format == "YM2!") {
     const auto r10 = ym.data.subspan(10 * ym.frames, ym.frames);

@@ -98,6 +98,10 @@ TEST(SongImport, EveryYmVariantReplaysToItsFramesAtTheirTimes) {
     EXPECT_EQ(last.time, static_cast<uint64_t>(std::llround(frames.size() * 1e6 / rate)));
     EXPECT_EQ(result.info.duration_us, last.time);
   }
+  // A YM3b loop frame stored little-endian (07 00 00 00) is frame 7.
+  const Bytes little =
+      ym_file(ym_spec("YM3b", true, 50, 0x07000000), random_frames(9, 1, 1));
+  EXPECT_EQ(import(little).info.loop_frame, 7);
 }
 
 TEST(SongImport, Ym2FramesKeepTheirOwnRules) {
