@@ -6,7 +6,6 @@
 #include <fstream>
 #include <iterator>
 #include <random>
-#include <tuple>
 
 #include "formats/register_stream.h"
 #include "formats/song.h"
@@ -105,38 +104,30 @@ TEST(SongImport, EveryYmVariantReplaysToItsFramesAtTheirTimes) {
 }
 
 TEST(SongImport, Ym2FramesKeepTheirOwnRules) {
-  // Bit 7 of register 10 starts a digidrum that is not in the file: voice C
-  // is silent. Register 12 is the drum's timer, never the envelope's; a
-  // register 13 other than 0xFF sets the envelope period from register 11
-  // and shape 10, and only then.
-  struct Frame {
-    uint8_t r10, r11, r12, r13;
-    int volume_c, period_fine, period_coarse, shape;  // -1: not written
-  };
-  const Frame frames[] = {{0x0C, 0x40, 0x33, 0xFF, 12, 1, 0, -1},
-                          {0x85, 0x40, 0x33, 0x0E, 0, 0x40, 0, 10},
-                          {0x1F, 0x50, 0x20, 0xFF, 0x1F, 0x40, 0, -1},
-                          {0x83, 0x60, 0x20, 0x01, 0, 0x60, 0, 10}};
-  std::vector<YmFrame> file_frames;
-  for (const Frame& f : frames)
-    file_frames.push_back(
-        YmFrame{0, 0, 0, 0, 0, 0, 0, 0x38, 0, 0, f.r10, f.r11, f.r12, f.r13});
-  const ImportResult result = import(ym_file(ym_spec("YM2!"), file_frames), 1000000);
-  ASSERT_EQ(result.status, ImportStatus::Ok) << result.error;
-  for (size_t i = 0; i < std::size(frames); ++i) {
+  // Bit 7 of register 10 starts a digidrum missing from the file (voice C
+  // silent); register 12 is its timer, never the envelope's; a register 13
+  // other than 0xFF, and only that, sets period register 11 with shape 10.
+  const std::array<int, 7> frames[] = {
+      // r10, r11, r12, r13, then voice C's volume, register 11, shape written
+      {0x0C, 0x40, 0x33, 0xFF, 12, 1, -1},
+      {0x85, 0x40, 0x33, 0x0E, 0, 0x40, 10},
+      {0x1F, 0x50, 0x20, 0xFF, 0x1F, 0x40, -1}};
+  std::vector<YmFrame> file;
+  for (const auto& f : frames)
+    file.push_back({0, 0, 0, 0, 0, 0, 0, 0x38, 0, 0, uint8_t(f[0]), uint8_t(f[1]),
+                    uint8_t(f[2]), uint8_t(f[3])});
+  const ImportResult result = import(ym_file(ym_spec("YM2!"), file), 1000000);
+  for (uint64_t i = 0; i < std::size(frames); ++i) {
     const auto regs = replay(result.writes, i * 20000);
-    int shape = -1;
-    for (const TimedWrite& w : result.writes)
-      if (w.reg == 13 && w.time == i * 20000) shape = w.value;
-    EXPECT_EQ((std::array{regs[10], regs[11], regs[12], shape}),
-              (std::array{frames[i].volume_c, frames[i].period_fine,
-                          frames[i].period_coarse, frames[i].shape}))
+    const auto shape =
+        std::find_if(result.writes.begin(), result.writes.end(),
+                     [&](auto& w) { return w.reg == 13 && w.time == i * 20000; });
+    EXPECT_EQ((std::array{regs[10], regs[11], regs[12],
+                          shape == result.writes.end() ? -1 : shape->value}),
+              (std::array{frames[i][4], frames[i][5], 0, frames[i][6]}))
         << "frame " << i;
   }
-  EXPECT_NE(std::find(result.info.notes.begin(), result.info.notes.end(),
-                      "YM2! digidrum starts not imported (the samples are the replay "
-                      "routine's, not the file's): 2"),
-            result.info.notes.end());
+  EXPECT_TRUE(result.info.notes.at(0).ends_with("not the file's): 1"));
 }
 
 TEST(SongImport, PeriodsAreRescaledRoundedClampedAndNeverZeroedOrFrozen) {
@@ -241,30 +232,21 @@ TEST(SongImport, TimerEffectsBecomeWritesAtTheTimerRate) {
 }
 
 TEST(SongImport, PsgFramesSkipsAndEnd) {
-  // Version 1 stores no frame rate; from version 10 byte 5 holds it. A pair
-  // 0x20 0x33 writes another device of the machine.
-  for (auto [version, rate_byte, rate] :
-       {std::tuple{1, 60, 50.0}, std::tuple{10, 60, 60.0}, std::tuple{10, 0, 50.0}}) {
-    SCOPED_TRACE(version * 1000 + rate_byte);
-    Bytes file = {'P', 'S', 'G', 0x1A, uint8_t(version), uint8_t(rate_byte)};
-    file.resize(16);
-    file.insert(file.end(), {0, 0x10, 7, 0x38, 0x20, 0x33, 8, 15, 0xFF, 0, 0x20, 0xFE, 2,
-                             8, 0, 0xFD, 0, 0x55});
-    const auto at = [&](int frame) {
-      return static_cast<uint64_t>(std::llround(frame * 1e6 / rate));
-    };
-    const ImportResult result = import(file, 1000000);
-    ASSERT_EQ(result.status, ImportStatus::Ok) << result.error;
-    EXPECT_EQ(replay(result.writes, 0)[8], 15);
-    EXPECT_EQ(replay(result.writes, at(1) - 1)[0], 0x10);
-    EXPECT_EQ(replay(result.writes, at(1))[0], 0x20);
-    EXPECT_EQ(replay(result.writes, at(9) - 1)[8], 15);
-    EXPECT_EQ(replay(result.writes, at(9))[8], 0);
-    EXPECT_EQ(result.writes.back().time, at(10));
-    EXPECT_EQ(result.info.frames, 10u);
-    EXPECT_EQ(result.info.skipped_writes, 1u);
-    EXPECT_EQ(import(file).info.clock_hz, 1773400u);
-  }
+  Bytes file = {'P', 'S', 'G', 0x1A, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  file.insert(file.end(), {0, 0x10, 7, 0x38, 0x20, 0x33, 8, 15, 0xFF, 0, 0x20, 0xFE, 2, 8,
+                           0, 0xFD, 0, 0x55});  // 0x20 0x33: a write to another device
+  const ImportResult result = import(file, 1000000);
+  ASSERT_EQ(result.status, ImportStatus::Ok) << result.error;
+  EXPECT_EQ(replay(result.writes, 0)[0], 0x10);
+  EXPECT_EQ(replay(result.writes, 20000)[0], 0x20);
+  EXPECT_EQ(replay(result.writes, 179999)[8], 15);
+  EXPECT_EQ(replay(result.writes, 180000)[8], 0);
+  EXPECT_EQ(result.writes.back().time, 200000u);
+  EXPECT_EQ(result.info.frames, 10u);
+  EXPECT_EQ(result.info.skipped_writes, 1u);
+  EXPECT_EQ(import(file).info.clock_hz, 1773400u);
+  file[4] = 10, file[5] = 60;  // from version 10 the header holds the frame rate
+  EXPECT_EQ(import(file).writes.back().time, 166667u);
 }
 
 TEST(SongImport, VgmSkipsOtherChipsAndPlaysOnceInVgmAndVgz) {
