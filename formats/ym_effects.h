@@ -19,15 +19,15 @@
 // - SID voice: the voice's volume, the top volume on even ticks, 0 on odd.
 // - Sinus SID: the volume nearest to top * (1 + sin(2 pi k / 8)) / 2 in
 //   amplitude: an 8-step sine per 8 ticks.
-// The timer of a SID, sinus SID or sync buzzer that goes on from one frame
-// to the next on the same voice runs on, as the Atari's does: its next tick
-// keeps its time and the count goes on (a new timer rate counts from there);
-// one that starts has tick 0 at the frame's time.
 // - Digidrum: sample k of the drum as the voice's volume (8-bit samples to
 //   the volume of nearest amplitude, 4-bit samples as they are), to the
 //   drum's end, across frames; then the frame's own volume is written back.
 // - Sync buzzer: register 13 rewritten with the shape at every tick, which
 //   restarts the envelope.
+// The timer of a SID, sinus SID or sync buzzer that goes on from one frame
+// to the next on the same voice runs on, as the Atari's does: its next tick
+// keeps its time and the count goes on (a new timer rate counts from there);
+// one that starts has tick 0 at the frame's time.
 //
 // Where it knowingly differs from the Atari:
 // - A timer with predivisor or count 0 is taken as stopped (the MFP would
