@@ -1,9 +1,11 @@
 // PSG files: recordings of the chip's writes, frame by frame, from ZX
-// Spectrum emulators. A 16-byte header starting "PSG" 0x1A (which stores no
-// clock or rate: the Spectrum's 1,773,400 Hz and 50 Hz are assumed), then
+// Spectrum and MSX emulators. A 16-byte header: "PSG" 0x1A, the version at 4
+// and, from version 10, the player's frame rate at 5. No clock is stored: the
+// Spectrum's 1,773,400 Hz is assumed, and 50 Hz where no rate is. Then
 // commands: 0xFF ends a frame, 0xFE n skips 4 * n frames, 0xFD ends the song,
-// and any other byte is a register number (0..15) followed by its value.
-// The song also ends at the end of the file.
+// a byte 0..15 is a register number followed by its value, and a byte
+// 16..252 followed by a value is a write to another device of the machine,
+// skipped. The song also ends at the end of the file.
 #include "formats/importers.h"
 #include "formats/register_stream.h"
 
@@ -12,19 +14,23 @@ namespace {
 constexpr uint32_t kSpectrumClockHz = 1773400;
 constexpr double kSpectrumRateHz = 50;
 constexpr size_t kHeaderBytes = 16;
+constexpr uint8_t kRateVersion = 10;  // the first version to store the frame rate
 
 }  // namespace
 
 ImportResult import_psg(std::span<const uint8_t> bytes, const ImportOptions& options) {
   if (bytes.size() < kHeaderBytes) return malformed("header cut short");
   const uint32_t clock = options.clock_hz != 0 ? options.clock_hz : kSpectrumClockHz;
-  const double rate = options.rate_hz != 0 ? options.rate_hz : kSpectrumRateHz;
+  const bool stores_rate = bytes[4] >= kRateVersion && bytes[5] != 0;
+  const double rate = options.rate_hz != 0 ? options.rate_hz
+                      : stores_rate        ? bytes[5]
+                                           : kSpectrumRateHz;
   if (std::string error = check_clock_and_rate(clock, rate); !error.empty())
     return malformed(error);
 
   ImportResult result;
   RegisterStream stream(clock, result.writes);
-  uint64_t frame = 0;
+  uint64_t frame = 0, other_devices = 0;
   bool pending = false;  // writes set for the current frame
   size_t at = kHeaderBytes;
   auto end_frames = [&](uint64_t count) {
@@ -43,12 +49,15 @@ ImportResult import_psg(std::span<const uint8_t> bytes, const ImportOptions& opt
       if (at == bytes.size())
         return malformed("frame skip cut short at offset " + hex(at - 1));
       ok = end_frames(4 * uint64_t{bytes[at++]});
-    } else if (command > 15) {
-      return malformed("register number " + hex(command) + " at offset " + hex(at - 1));
     } else {
       if (at == bytes.size())
         return malformed("register write cut short at offset " + hex(at - 1));
-      stream.set(command, bytes[at++]);
+      const uint8_t value = bytes[at++];
+      if (command > 15) {
+        ++other_devices;
+        continue;
+      }
+      stream.set(command, value);
       pending = true;
     }
   }
@@ -63,6 +72,10 @@ ImportResult import_psg(std::span<const uint8_t> bytes, const ImportOptions& opt
   info.rate_hz = rate;
   info.frames = frame;
   info.duration_us = frame_time_us(frame, rate);
+  info.skipped_writes = other_devices;
+  if (other_devices != 0)
+    info.notes.push_back("writes to other devices (numbers 16..252) skipped: " +
+                         with_commas(other_devices));
   stream.report(info);
   return result;
 }

@@ -45,11 +45,12 @@ constexpr Chip kOtherChips[] = {
     {0xD0, "ES5506"},     {0xD8, "X1-010"},  {0xDC, "C352"},     {0xE0, "GA20"},
 };
 
-// The length in bytes of a command of fixed length, 0 for the commands
-// handled on their own and for unknown ones.
-size_t command_length(uint8_t command) {
+// The length in bytes of a command of fixed length in a file of `version`,
+// 0 for the commands handled on their own and for unknown ones.
+size_t command_length(uint8_t command, uint32_t version) {
   if (command >= 0x30 && command <= 0x3F) return 2;
-  if (command >= 0x40 && command <= 0x4E) return 3;
+  // Reserved with one operand up to version 1.60, with two from 1.61.
+  if (command >= 0x40 && command <= 0x4E) return version >= 0x161 ? 3 : 2;
   if (command == 0x4F || command == 0x50) return 2;
   if (command >= 0x51 && command <= 0x5F) return 3;
   if (command == 0x68) return 12;
@@ -155,7 +156,11 @@ class CommandReader {
  public:
   CommandReader(std::span<const uint8_t> bytes, const VgmHeader& header,
                 RegisterStream& stream)
-      : bytes_(bytes), at_(header.data_start), end_(header.data_end), stream_(stream) {}
+      : bytes_(bytes),
+        at_(header.data_start),
+        end_(header.data_end),
+        version_(header.version),
+        stream_(stream) {}
 
   // Returns an empty string when the data was read to its end, else why not.
   std::string run() {
@@ -222,7 +227,7 @@ class CommandReader {
         return "data block cut short: " + with_commas(end_ - at_ - 7) + " of " +
                with_commas(size) + " bytes";
       at_ += 7 + size;
-    } else if (const size_t length = command_length(command); length != 0) {
+    } else if (const size_t length = command_length(command, version_); length != 0) {
       if (!have(length)) return "command " + hex(command) + " cut short";
       at_ += length;
     } else {
@@ -245,6 +250,7 @@ class CommandReader {
 
   std::span<const uint8_t> bytes_;
   size_t at_, end_;
+  uint32_t version_;
   RegisterStream& stream_;
   uint64_t samples_ = 0;
   uint16_t wait_62_ = 735, wait_63_ = 882;

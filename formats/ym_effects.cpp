@@ -52,7 +52,7 @@ YmEffects::YmEffects(YmLayout layout, std::vector<std::vector<uint8_t>> drums)
 }
 
 uint64_t YmEffects::Voice::tick_time(uint64_t k) const {
-  return start + static_cast<uint64_t>(std::llround(static_cast<double>(k) * tick_us));
+  return static_cast<uint64_t>(std::llround(start + static_cast<double>(k) * tick_us));
 }
 
 // The effects a frame declares, at most two; returns how many.
@@ -78,7 +78,10 @@ int YmEffects::declared_effects(const std::array<uint8_t, 16>& regs,
   return count;
 }
 
-void YmEffects::start_effect(const Declared& declared, uint64_t start) {
+// Starts the declared effect at `start`, or goes on with `running`, the
+// voice's effect in the frame before, when it is the same timer effect.
+void YmEffects::start_effect(const Declared& declared, const Voice& running,
+                             uint64_t start) {
   const int predivisor = kPredivisors[declared.predivisor_code];
   if (predivisor == 0 || declared.count == 0) {
     ++stopped_timers_;
@@ -90,13 +93,18 @@ void YmEffects::start_effect(const Declared& declared, uint64_t start) {
     return;
   }
   const uint8_t parameter = regs_[kVolumeA + declared.voice];
-  Voice voice{declared.kind, tick_us, start, static_cast<uint8_t>(parameter & 15)};
+  Voice voice{declared.kind, tick_us, static_cast<double>(start),
+              static_cast<uint8_t>(parameter & 15)};
   if (declared.kind == Kind::Digidrum) {
     if ((parameter & 31u) >= drums_.size() || drums_[parameter & 31u].empty()) {
       ++missing_drums_;
       return;
     }
     voice.drum = &drums_[parameter & 31u];
+  } else if (running.kind == declared.kind) {
+    voice.start =
+        running.start + static_cast<double>(running.next_tick) * running.tick_us;
+    voice.phase = running.phase + running.next_tick;
   }
   voices_[declared.voice] = voice;
   used_[static_cast<int>(declared.kind)] = true;
@@ -107,14 +115,16 @@ void YmEffects::begin_frame(const std::array<uint8_t, 16>& regs, uint64_t start,
   regs_ = regs;
   frame_start_ = start;
   frame_end_ = end;
-  // Effects other than a digidrum last one frame; a digidrum plays on.
+  // Effects other than a digidrum last one frame, unless the frame declares
+  // them again; a digidrum plays on.
+  const std::array<Voice, 3> running = voices_;
   for (Voice& voice : voices_)
     if (voice.kind != Kind::Digidrum) voice.kind = Kind::None;
   Declared declared[2];
   const int count = declared_effects(regs, declared);
   for (int i = 0; i < count; ++i) {
     if (i == 1 && count == 2 && declared[1].voice == declared[0].voice) break;
-    start_effect(declared[i], start);
+    start_effect(declared[i], running[declared[i].voice], start);
   }
   for (int voice = 0; voice < 3; ++voice) value_at_start(voice, stream);
 }
@@ -123,11 +133,22 @@ void YmEffects::begin_frame(const std::array<uint8_t, 16>& regs, uint64_t start,
 void YmEffects::value_at_start(int index, RegisterStream& stream) {
   Voice& voice = voices_[index];
   const auto volume_register = static_cast<uint8_t>(kVolumeA + index);
+  // The count of the last tick at or before the frame's start: a timer that
+  // runs on may have its next tick after it (one count back, taken as 7
+  // forward since the patterns repeat every 8 counts).
+  const bool tick_now = voice.tick_time(0) == frame_start_;
+  const uint64_t count = voice.phase + (tick_now ? 0 : 7);
   switch (voice.kind) {
     case Kind::None: return;
-    case Kind::Sid: stream.set(volume_register, voice.level); return;
-    case Kind::SinusSid: stream.set(volume_register, sine_[voice.level][0]); return;
-    case Kind::SyncBuzzer: stream.set(kEnvelopeShape, voice.level); return;
+    case Kind::Sid:
+      stream.set(volume_register, count % 2 == 0 ? voice.level : uint8_t{0});
+      return;
+    case Kind::SinusSid:
+      stream.set(volume_register, sine_[voice.level][count % 8]);
+      return;
+    case Kind::SyncBuzzer:
+      if (tick_now) stream.set(kEnvelopeShape, voice.level);
+      return;
     case Kind::Digidrum: break;
   }
   const uint64_t length = voice.drum->size();
@@ -157,16 +178,20 @@ void YmEffects::collect_ticks(int index) {
     voice.kind = Kind::None;
     return;
   }
-  for (uint64_t k = 1;; ++k) {
+  for (uint64_t k = voice.tick_time(0) == frame_start_ ? 1 : 0;; ++k) {
     const uint64_t time = voice.tick_time(k);
-    if (time >= frame_end_) return;
+    if (time >= frame_end_) {
+      voice.next_tick = k;
+      return;
+    }
+    const uint64_t count = voice.phase + k;
     switch (voice.kind) {
       case Kind::Sid:
         pending_.push_back(
-            {time, volume_register, k % 2 == 0 ? voice.level : uint8_t{0}});
+            {time, volume_register, count % 2 == 0 ? voice.level : uint8_t{0}});
         break;
       case Kind::SinusSid:
-        pending_.push_back({time, volume_register, sine_[voice.level][k % 8]});
+        pending_.push_back({time, volume_register, sine_[voice.level][count % 8]});
         break;
       case Kind::SyncBuzzer:
         pending_.push_back({time, kEnvelopeShape, voice.level});

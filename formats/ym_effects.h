@@ -24,11 +24,12 @@
 //   drum's end, across frames; then the frame's own volume is written back.
 // - Sync buzzer: register 13 rewritten with the shape at every tick, which
 //   restarts the envelope.
+// The timer of a SID, sinus SID or sync buzzer that goes on from one frame
+// to the next on the same voice runs on, as the Atari's does: its next tick
+// keeps its time and the count goes on (a new timer rate counts from there);
+// one that starts has tick 0 at the frame's time.
 //
 // Where it knowingly differs from the Atari:
-// - SID, sinus SID and sync buzzer restart their timer at each frame's start
-//   (tick 0 falls on the frame's time); the Atari's timer runs on with its
-//   own phase.
 // - A timer with predivisor or count 0 is taken as stopped (the MFP would
 //   count 256), and one faster than 100 kHz is skipped: neither is anything a
 //   player set up on purpose. Both are reported.
@@ -76,10 +77,12 @@ class YmEffects {
   struct Voice {
     Kind kind = Kind::None;
     double tick_us = 0;
-    uint64_t start = 0;  // time of tick 0
-    uint8_t level = 0;   // top volume or envelope shape
+    double start = 0;   // time of tick 0, unrounded
+    uint8_t level = 0;  // top volume or envelope shape
     const std::vector<uint8_t>* drum = nullptr;
     uint64_t next_sample = 0;  // digidrum: first sample not yet written
+    uint64_t phase = 0;        // SID, sinus SID: the count of tick 0
+    uint64_t next_tick = 1;    // SID, sinus SID, sync buzzer: first tick not written
     uint64_t tick_time(uint64_t k) const;
   };
   struct Declared {
@@ -93,7 +96,7 @@ class YmEffects {
   };
 
   int declared_effects(const std::array<uint8_t, 16>& regs, Declared* found) const;
-  void start_effect(const Declared& declared, uint64_t start);
+  void start_effect(const Declared& declared, const Voice& running, uint64_t start);
   void value_at_start(int voice, RegisterStream& stream);
   void collect_ticks(int voice);
 

@@ -2,9 +2,17 @@
 //
 // - YM2! and YM3!: the magic, then 14 registers per frame, interleaved (all
 //   frames' register 0, then all frames' register 1, ...). Clock 2,000,000
-//   Hz, 50 frames a second. YM2! songs play digidrums that the player keeps,
-//   not the file: they are left out and reported.
-// - YM3b: as YM3!, with the loop frame in the last 4 bytes.
+//   Hz, 50 frames a second.
+// - YM2!: as YM3!, but recorded from one Atari replay routine that uses
+//   registers 10, 12 and 13 its own way: bit 7 of register 10 starts a
+//   digidrum on voice C (sample number in bits 0-6, timer count in register
+//   12) from samples the replay routine keeps, not the file; the envelope
+//   period's coarse byte is always 0; and a register 13 other than 0xFF
+//   writes the envelope period (register 11) and shape 10. The digidrums are
+//   left out (voice C is silent in the frames that start one) and reported.
+// - YM3b: as YM3!, with the loop frame in the last 4 bytes. The format's
+//   description does not give their byte order: the order that gives a frame
+//   inside the song is taken (big-endian, as in YM5!, when both do).
 // - YM5! and YM6!: a header (big-endian): "LeOnArD!" at 4, frames (32 bits)
 //   at 12, attributes (32) at 16 (bit 0: interleaved), digidrum count (16) at
 //   20, clock (32) at 22, frame rate (16) at 26, loop frame (32) at 28, size
@@ -13,6 +21,7 @@
 //   registers per frame (14, 15 and spare bits drive the timer effects, see
 //   ym_effects.h); "End!".
 // A register 13 of 0xFF means the player did not write it in that frame.
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <memory>
@@ -26,6 +35,8 @@ namespace {
 constexpr uint32_t kAtariClockHz = 2000000;
 constexpr double kDefaultRateHz = 50;
 constexpr size_t kHeaderBytes = 34;
+constexpr uint8_t kYm2Drum = 0x80;  // YM2!: bit 7 of register 10
+constexpr uint8_t kYm2EnvelopeShape = 10;
 
 struct YmFile {
   std::string format;
@@ -56,17 +67,28 @@ std::string parse_old(std::span<const uint8_t> bytes, YmFile& ym) {
   if (ym.format == "YM3b") {
     if (size < 4) return cut_short("loop frame", size, 4);
     size -= 4;
-    ym.loop_frame = read_be32(&bytes[4 + size]);
   }
   if (size == 0) return "no frames";
   if (size % 14 != 0)
     return "register data is not whole frames of 14 registers: " + with_commas(size) +
            " bytes";
   ym.frames = size / 14;
+  if (ym.format == "YM3b") {
+    const uint32_t big = read_be32(&bytes[4 + size]),
+                   little = read_le32(&bytes[4 + size]);
+    ym.loop_frame = big >= ym.frames && little < ym.frames ? little : big;
+  }
   ym.data = bytes.subspan(4, size);
-  if (ym.format == "YM2!")
-    ym.notes.push_back(
-        "YM2! digidrums are kept by the original player, not the file: not imported");
+  if (ym.format == "YM2!") {
+    const auto r10 = ym.data.subspan(10 * ym.frames, ym.frames);
+    const auto drums = std::count_if(r10.begin(), r10.end(),
+                                     [](uint8_t value) { return value & kYm2Drum; });
+    if (drums != 0)
+      ym.notes.push_back(
+          "YM2! digidrum starts not imported (the samples are the replay routine's, "
+          "not the file's): " +
+          with_commas(static_cast<uint64_t>(drums)));
+  }
   return {};
 }
 
@@ -128,14 +150,29 @@ std::string parse_new(std::span<const uint8_t> bytes, YmFile& ym) {
   return {};
 }
 
+// Sets a YM2! frame's registers as its replay routine wrote them.
+void set_ym2_frame(const std::array<uint8_t, 16>& regs, RegisterStream& stream) {
+  for (uint8_t reg = 0; reg < 10; ++reg) stream.set(reg, regs[reg]);
+  stream.set(10, regs[10] & kYm2Drum ? 0 : regs[10]);
+  if (regs[13] == 0xFF) return;
+  stream.set(11, regs[11]);
+  stream.set(12, 0);
+  stream.set(13, kYm2EnvelopeShape);
+}
+
 bool play_frames(const YmFile& ym, double rate_hz, RegisterStream& stream,
                  YmEffects* effects) {
   std::array<uint8_t, 16> regs{};
+  const bool is_ym2 = ym.format == "YM2!";
   for (uint64_t frame = 0; frame < ym.frames; ++frame) {
     for (int reg = 0; reg < ym.registers; ++reg) regs[reg] = ym.value(frame, reg);
     const uint64_t start = frame_time_us(frame, rate_hz);
-    for (uint8_t reg = 0; reg < 13; ++reg) stream.set(reg, regs[reg]);
-    if (regs[13] != 0xFF) stream.set(13, regs[13]);
+    if (is_ym2) {
+      set_ym2_frame(regs, stream);
+    } else {
+      for (uint8_t reg = 0; reg < 13; ++reg) stream.set(reg, regs[reg]);
+      if (regs[13] != 0xFF) stream.set(13, regs[13]);
+    }
     if (effects != nullptr)
       effects->begin_frame(regs, start, frame_time_us(frame + 1, rate_hz), stream);
     if (!stream.flush(start)) return false;

@@ -90,16 +90,18 @@ inline Bytes lh0_archive(const Bytes& file) {
   return out;
 }
 
-// A VGM 1.71 file with a 256-byte header: AY clock, and an SN76489 and a
-// YM2612 said present; `commands` follow the header.
-inline Bytes vgm_file(const Bytes& commands, uint32_t ay_clock = 1789772) {
+// A VGM file (1.71 unless `version` says otherwise) with a 256-byte header:
+// AY clock, and an SN76489 and a YM2612 said present; `commands` follow the
+// header.
+inline Bytes vgm_file(const Bytes& commands, uint32_t ay_clock = 1789772,
+                      uint32_t version = 0x171) {
   Bytes out(0x100 + commands.size(), 0);
   const auto set = [&](size_t at, uint32_t value) {
     for (int i = 0; i < 4; ++i) out[at + i] = static_cast<uint8_t>(value >> (8 * i));
   };
   out[0] = 'V', out[1] = 'g', out[2] = 'm', out[3] = ' ';
   set(0x04, static_cast<uint32_t>(0x100 + commands.size() - 4));
-  set(0x08, 0x171);
+  set(0x08, version);
   set(0x0C, 3579545);
   set(0x2C, 7670453);
   set(0x34, 0x100 - 0x34);
