@@ -84,7 +84,6 @@ License: Expat
   # The runtime libraries (ALSA, and whatever else the programs link) come
   # from dpkg-shlibdeps, never from a hand-written list.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_STRIP_FILES ON)
   set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
       OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 endif()
@@ -100,6 +99,7 @@ programmable sound generator as register logs: timed writes to the chip's
 registers, in a text and a binary form. zarnik emulates the chip and plays a
 log live on the sound card or renders it into a WAV file; tubrel converts text
 logs into the compact binary form.")
+set(CPACK_STRIP_FILES ON)
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
 include(CPack)
