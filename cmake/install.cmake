@@ -99,6 +99,10 @@ programmable sound generator as register logs: timed writes to the chip's
 registers, in a text and a binary form. zarnik emulates the chip and plays a
 log live on the sound card or renders it into a WAV file; tubrel converts text
 logs into the compact binary form.")
+if(TARGET mova)
+  string(APPEND CPACK_PACKAGE_DESCRIPTION " mova imports YM, PSG, VGM and VGZ songs into
+register logs, plays them, and dumps, describes and checks logs.")
+endif()
 set(CPACK_STRIP_FILES ON)
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
