@@ -12,9 +12,10 @@ int PlayLoop::play(RegisterLog& log, const char* input_path) {
   uint8_t reg = 0;
   uint8_t value = 0;
   if (!log.event_reader(nullptr, &reg, &value)) {
-    log_error("Can't find data in [%s]\n", input_path);
+    const bool failed = report_read_error(log, input_path);
+    if (!failed) log_error("Can't find data in [%s]\n", input_path);
     engine_.stop();
-    return kPlayNoData;
+    return failed ? kPlayCantRead : kPlayNoData;
   }
   pacing.counter_ok = clock_.frequency(&pacing.frequency);
   if (!pacing.counter_ok) {
@@ -46,7 +47,7 @@ int PlayLoop::play(RegisterLog& log, const char* input_path) {
   // The end of the log ends the sound: what is still in the ring or queued on
   // the device is not played.
   engine_.stop();
-  return kPlayOk;
+  return report_read_error(log, input_path) ? kPlayCantRead : kPlayOk;
 }
 
 void PlayLoop::pace() {

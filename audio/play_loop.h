@@ -16,9 +16,10 @@
 #include "common/register_log.h"
 #include "psg/chip.h"
 
-// Exit codes of live play (the player's codes 3 to 5).
+// Exit codes of live play (the player's codes 2 to 5).
 enum PlayExit : int {
   kPlayOk = 0,
+  kPlayCantRead = 2,
   kPlayNoEngine = 3,
   kPlayNoData = 4,
   kPlayNoClock = 5,

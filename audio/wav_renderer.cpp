@@ -30,15 +30,25 @@ WavRenderer::FlushResult WavRenderer::flush(FILE* file) {
   return FlushResult::Done;
 }
 
-int WavRenderer::finish(FILE* file, const char* output_path, int code) {
-  // A close that fails lost the last buffered bytes: the file is incomplete.
-  if (!files_.close(file) && code == kRenderOk) {
-    log_error("Can't write to output file.\n");
-    code = kRenderCantWriteRiffSize;
+int WavRenderer::finish(FILE* /*file*/, const char* output_path, int code) {
+  const bool in_place = output_.mode() == AtomicOutput::Mode::InPlace;
+  if (code == kRenderOk) {
+    // The close pushes out the last buffered bytes, the sync stores them and
+    // the rename makes them the output: each can fail, and the output name
+    // then holds what it held before.
+    if (!output_.commit()) {
+      log_error("Can't write to output file.\n");
+      code = kRenderCantWriteRiffSize;
+    }
+  } else {
+    output_.discard();
   }
-  // Only ever delete what we created: a regular file. A device, FIFO or
-  // symbolic link named as the output stays where it is.
-  if (code != kRenderOk && is_regular_file(output_path)) delete_file(output_path);
+  // A file written in place is incomplete: delete it, but only ever what we
+  // may have created, a regular file. A device, FIFO or symbolic link named
+  // as the output stays where it is.
+  if (code != kRenderOk && in_place && is_regular_file(output_path)) {
+    delete_file(output_path);
+  }
   return code;
 }
 
@@ -88,7 +98,7 @@ int WavRenderer::render(RegisterLog& log, const char* input_path,
 
   // Opening the log itself for writing would truncate it before it is read.
   FILE* file = nullptr;
-  if (!same_file(input_path, output_path)) file = files_.open(output_path);
+  if (!same_file(input_path, output_path)) file = output_.begin(output_path);
   if (file == nullptr) {
     log_error("Can't open output file [%s]\n", output_path);
     return kRenderCantOpen;
@@ -108,6 +118,9 @@ int WavRenderer::render(RegisterLog& log, const char* input_path,
   uint8_t reg = 0;
   uint8_t value = 0;
   if (!log.event_reader(nullptr, &reg, &value)) {
+    if (report_read_error(log, input_path)) {
+      return finish(file, output_path, kRenderCantRead);
+    }
     log_error("Can't find data in [%s]\n", input_path);
     return finish(file, output_path, kRenderNoData);
   }
@@ -123,6 +136,9 @@ int WavRenderer::render(RegisterLog& log, const char* input_path,
     engine_.synchronize();
   }
   if (!completed) return finish(file, output_path, kRenderCantWriteFrames);
+  if (report_read_error(log, input_path)) {
+    return finish(file, output_path, kRenderCantRead);
+  }
 
   switch (flush(file)) {
     case FlushResult::Done: break;

@@ -5,14 +5,16 @@
 
 #include "audio/sample_ring.h"
 #include "audio/wav_header.h"
+#include "common/atomic_output.h"
 #include "common/output_file.h"
 #include "common/register_log.h"
 #include "psg/chip.h"
 #include "psg/stretch_engine.h"
 
-// Exit codes of the renderer (the player's codes 3 to 8).
+// Exit codes of the renderer (the player's codes 2 to 8).
 enum RenderExit : int {
   kRenderOk = 0,
+  kRenderCantRead = 2,
   kRenderCantOpen = 3,
   kRenderCantWriteHeader = 4,
   kRenderNoData = 5,
@@ -29,11 +31,13 @@ enum class RenderPath : uint8_t { Stretches, TickByTick };
 class WavRenderer {
  public:
   WavRenderer(Chip& chip, SampleRing& ring, OutputFiles& files = wav_output_files())
-      : chip_(chip), ring_(ring), files_(files), engine_(chip, ring) {}
+      : chip_(chip), ring_(ring), files_(files), output_(files), engine_(chip, ring) {}
 
   // Runs the chip over the whole log (opened, at its first event) and writes
-  // every frame to output_path. Returns 0, or 3 to 8 after logging why; an
-  // incomplete file is deleted. Leaves the log open.
+  // every frame to output_path through an AtomicOutput. Returns 0, or 2 (the
+  // log could not be read) to 8 after logging why; the output name then holds
+  // what it held before (a file written in place is deleted if it is a
+  // regular file). Leaves the log open.
   int render(RegisterLog& log, const char* input_path, const char* output_path);
 
   // The largest data size the header may describe; lowered by tests.
@@ -55,12 +59,14 @@ class WavRenderer {
   // Drains the ring into the file in pieces of up to 6144 bytes, then hands
   // what the stream buffers to the system.
   FlushResult flush(FILE* file);
-  // Closes the file, deletes it unless the code is 0, returns the code.
+  // Completes the output when the code is 0 (a failure then gives 8),
+  // abandons it otherwise; returns the code. file is the output's stream.
   int finish(FILE* file, const char* output_path, int code);
 
   Chip& chip_;
   SampleRing& ring_;
   OutputFiles& files_;
+  AtomicOutput output_;
   StretchEngine engine_;
   uint32_t byte_counter_ = 0;
   uint8_t staging_[SampleRing::kDrainBytes] = {};

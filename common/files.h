@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 // Whether an open stream is a directory (some systems let fopen open one).
 bool stream_is_directory(FILE* stream);
@@ -17,6 +18,35 @@ bool is_regular_file(const char* path);
 
 // Deletes the file at path; returns whether it is gone.
 bool delete_file(const char* path);
+
+// What an output path leads to, following symbolic links.
+enum class OutputTarget {
+  Missing,  // nothing yet: the file will be new
+  Regular,  // an existing regular file that this process may write
+  Other,    // a device, FIFO, folder, socket, read-only or unreadable file
+};
+
+// Examines path; for Missing and Regular sets *target to the path of the file
+// itself (the final target of a chain of symbolic links, else path), whose
+// folder then takes the temporary file.
+OutputTarget examine_output(const char* path, std::string* target);
+
+// Creates path for binary writing only if nothing exists there (errno EEXIST
+// when something does). The file gets the permissions (and, where allowed,
+// the owner) of the existing file permissions_from, or when that is null the
+// ones any new file gets. Null on failure, with nothing left behind.
+FILE* create_exclusive_file(const char* path, const char* permissions_from);
+
+// Waits until the storage holds everything the system has of the stream's
+// file; false when it reports that it could not store it.
+bool sync_to_storage(FILE* stream);
+
+// Renames from to to, replacing the file to names in one step, and makes the
+// new name durable; false on failure, with both names as they were.
+bool replace_file(const char* from, const char* to);
+
+// This process's identifier, to make file names of its own.
+unsigned long current_process_id();
 
 // One byte from a stream that only this thread reads, without the stream lock.
 inline int read_byte(FILE* stream) {

@@ -1,5 +1,19 @@
 #include "common/output_file.h"
 
+#include "common/files.h"
+
+FILE* OutputFiles::create_new(const char* path, const char* permissions_from) {
+  return create_exclusive_file(path, permissions_from);
+}
+
+bool OutputFiles::sync(FILE* stream) {
+  return std::fflush(stream) == 0 && sync_to_storage(stream);
+}
+
+bool OutputFiles::replace(const char* from, const char* to) {
+  return replace_file(from, to);
+}
+
 namespace {
 
 class StdioOutputFiles : public OutputFiles {
@@ -17,12 +31,10 @@ class StdioOutputFiles : public OutputFiles {
 class LargeBufferFiles final : public StdioOutputFiles {
  public:
   FILE* open(const char* path) override {
-    FILE* stream = StdioOutputFiles::open(path);
-    if (stream != nullptr && owner_ == nullptr &&
-        std::setvbuf(stream, buffer_, _IOFBF, sizeof buffer_) == 0) {
-      owner_ = stream;
-    }
-    return stream;
+    return give_buffer(StdioOutputFiles::open(path));
+  }
+  FILE* create_new(const char* path, const char* permissions_from) override {
+    return give_buffer(StdioOutputFiles::create_new(path, permissions_from));
   }
   bool close(FILE* stream) override {
     if (stream == owner_) owner_ = nullptr;
@@ -30,6 +42,14 @@ class LargeBufferFiles final : public StdioOutputFiles {
   }
 
  private:
+  FILE* give_buffer(FILE* stream) {
+    if (stream != nullptr && owner_ == nullptr &&
+        std::setvbuf(stream, buffer_, _IOFBF, sizeof buffer_) == 0) {
+      owner_ = stream;
+    }
+    return stream;
+  }
+
   FILE* owner_ = nullptr;  // the stream that has the buffer
   alignas(64) char buffer_[64 * 1024] = {};
 };

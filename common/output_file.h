@@ -1,4 +1,4 @@
-// The file operations that writing an output file needs. Both programs write
+// The file operations that writing an output file needs. Every program writes
 // through this seam so that tests can make any single call fail and check that
 // every failure is reported and handled.
 #pragma once
@@ -20,6 +20,18 @@ class OutputFiles {
   virtual bool close(FILE* stream) = 0;
   // Hands what the stream buffers to the system; false when that failed.
   virtual bool flush(FILE* stream) { return std::fflush(stream) == 0; }
+
+  // Creates path for binary writing only if nothing exists there (errno is
+  // EEXIST when something does), with the permissions of the existing file
+  // permissions_from, or those a new file gets when it is null. Null on
+  // failure, with nothing left behind.
+  virtual FILE* create_new(const char* path, const char* permissions_from);
+  // Hands what the stream buffers to the system and waits until the storage
+  // holds it; false when either failed.
+  virtual bool sync(FILE* stream);
+  // Renames from to to, replacing what to names, in one step; false on
+  // failure, with both names as they were.
+  virtual bool replace(const char* from, const char* to);
 };
 
 // The standard library's buffered streams.

@@ -1,6 +1,12 @@
-// File questions answered with POSIX stat calls.
+// File questions answered with POSIX stat calls, and the calls that create,
+// store and rename an output file atomically.
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include "common/files.h"
 
@@ -25,4 +31,79 @@ bool is_regular_file(const char* path) {
 
 bool delete_file(const char* path) {
   return unlink(path) == 0;
+}
+
+OutputTarget examine_output(const char* path, std::string* target) {
+  // An empty name names no file: the open in place refuses it.
+  if (path[0] == '\0') return OutputTarget::Other;
+  struct stat link {};
+  if (lstat(path, &link) != 0) {
+    // Nothing at all: a new file. (A dangling link or an unreachable folder
+    // is Other: the open in place then creates or refuses it as before.)
+    if (errno != ENOENT) return OutputTarget::Other;
+    *target = path;
+    return OutputTarget::Missing;
+  }
+  struct stat status {};
+  if (stat(path, &status) != 0 || !S_ISREG(status.st_mode)) return OutputTarget::Other;
+  // A file the user protected against writing stays protected: replacing it
+  // would succeed where writing it would not.
+  if (access(path, W_OK) != 0) return OutputTarget::Other;
+  if (S_ISLNK(link.st_mode)) {
+    char resolved[PATH_MAX];
+    if (realpath(path, resolved) == nullptr) return OutputTarget::Other;
+    *target = resolved;
+  } else {
+    *target = path;
+  }
+  return OutputTarget::Regular;
+}
+
+FILE* create_exclusive_file(const char* path, const char* permissions_from) {
+  struct stat model {};
+  if (permissions_from != nullptr && stat(permissions_from, &model) != 0) return nullptr;
+  const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  bool ok = true;
+  if (permissions_from != nullptr) {
+    // The owner first: changing it may clear the set-id bits that the mode
+    // then restores. Only root may give a file away; anyone else keeps it.
+    if ((model.st_uid != geteuid() || model.st_gid != getegid()) &&
+        fchown(fd, model.st_uid, model.st_gid) != 0) {
+      // Not fatal: the file is ours, as it would be if we had created it.
+    }
+    ok = fchmod(fd, model.st_mode & 07777) == 0;
+  }
+  FILE* stream = ok ? fdopen(fd, "wb") : nullptr;
+  if (stream == nullptr) {
+    const int error = errno;
+    close(fd);
+    unlink(path);
+    errno = error;
+  }
+  return stream;
+}
+
+bool sync_to_storage(FILE* stream) {
+  return fsync(fileno(stream)) == 0;
+}
+
+bool replace_file(const char* from, const char* to) {
+  if (rename(from, to) != 0) return false;
+  // The rename itself lives in the folder: store the folder too, so that the
+  // new name survives a crash. Where a folder cannot be synced, the rename
+  // stands all the same.
+  std::string folder = to;
+  const size_t slash = folder.find_last_of('/');
+  folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    fsync(fd);
+    close(fd);
+  }
+  return true;
+}
+
+unsigned long current_process_id() {
+  return static_cast<unsigned long>(getpid());
 }

@@ -147,10 +147,17 @@ void RegisterLog::close() {
   stream = nullptr;
 }
 
-bool open_register_log(RegisterLog& log, const char* input_path, LogOpenRules rules) {
+bool report_read_error(const RegisterLog& log, const char* input_path) {
+  if (!log.read_failed()) return false;
+  log_error("Can't read [%s]\n", input_path);
+  return true;
+}
+
+bool open_register_log(RegisterLog& log, const char* input_path, LogOpenRules rules,
+                       InputFiles& files) {
   // Binary mode everywhere: line ends are folded by read_log_line, so a log
   // reads the same on every platform.
-  FILE* stream = std::fopen(input_path, "rb");
+  FILE* stream = files.open(input_path);
   if (stream == nullptr || stream_is_directory(stream)) {
     if (stream != nullptr) std::fclose(stream);
     log_error("Can't open [%s]\n", input_path);
@@ -167,7 +174,11 @@ bool open_register_log(RegisterLog& log, const char* input_path, LogOpenRules ru
   const bool is_binary = rules == LogOpenRules::Player && length == kMagicLength &&
                          std::memcmp(first_line, kBinaryMagic, kMagicLength) == 0;
   if (!is_text && !is_binary) {
-    log_error("Unknown format [%s]\n", input_path);
+    if (std::ferror(stream) != 0) {
+      log_error("Can't read [%s]\n", input_path);
+    } else {
+      log_error("Unknown format [%s]\n", input_path);
+    }
     std::fclose(stream);
     return false;
   }

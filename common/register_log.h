@@ -20,11 +20,16 @@
 //   3. Call event_reader with a delay; while it returns true, run that many
 //      chip ticks and then apply the write.
 //   4. When it returns false the log has ended (its end, or a line or record
-//      that does not parse, which is not an error): a normal end.
+//      that does not parse, which is not an error): a normal end, unless
+//      report_read_error() finds that the stream failed (exit code 2).
+// The readers never look at the stream's error state themselves: a read error
+// looks like the end of the file to them, and is told apart only there, once.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+
+#include "common/input_file.h"
 
 inline constexpr char kTextMagic[] = "MOVA-TXT\n";
 inline constexpr char kBinaryMagic[] = "MOVA-BIN\n";
@@ -54,15 +59,23 @@ struct RegisterLog {
   // log or at the first line or record that does not parse.
   bool event_reader(uint32_t* delay, uint8_t* reg, uint8_t* value);
 
+  // Whether a read from the stream failed (rather than found its end).
+  bool read_failed() const { return stream != nullptr && std::ferror(stream) != 0; }
+
   // Closes the stream if it is open.
   void close();
 };
 
+// After a reader returned false: when the cause was a failed read, logs
+// "Can't read [%s]\n" with input_path and returns true.
+bool report_read_error(const RegisterLog& log, const char* input_path);
+
 // Opens input_path, recognises its form by the magic line and positions the
 // stream at the first event. On failure logs "Can't open [%s]\n" or
-// "Unknown format [%s]\n" with input_path, leaves nothing open and returns
-// false.
-bool open_register_log(RegisterLog& log, const char* input_path, LogOpenRules rules);
+// "Unknown format [%s]\n" with input_path ("Can't read [%s]\n" when reading
+// the magic line failed), leaves nothing open and returns false.
+bool open_register_log(RegisterLog& log, const char* input_path, LogOpenRules rules,
+                       InputFiles& files = stdio_input_files());
 
 // Reads one line of at most max_chars characters into buffer (which holds
 // max_chars + 1), stopping after a LF, folding every CR LF pair into one LF as

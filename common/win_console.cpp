@@ -21,3 +21,6 @@ void console_wait_for_key() {
   const int key = _getch();
   if (key == 0 || key == 0xE0) _getch();
 }
+
+// _getch changes no console mode that outlives it.
+void console_restore() {}

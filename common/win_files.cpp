@@ -1,7 +1,11 @@
-// File questions answered with the Win32 file information calls.
+// File questions answered with the Win32 file information calls, and the
+// calls that create, store and replace an output file atomically.
+#include <fcntl.h>
 #include <io.h>
+#include <process.h>
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include "common/files.h"
@@ -77,4 +81,67 @@ bool is_regular_file(const char* path) {
 
 bool delete_file(const char* path) {
   return _unlink(path) == 0;
+}
+
+OutputTarget examine_output(const char* path, std::string* target) {
+  if (path[0] == '\0' || names_a_device(path)) return OutputTarget::Other;
+  const DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND) return OutputTarget::Other;
+    *target = path;
+    return OutputTarget::Missing;
+  }
+  // Links and junctions are written through in place, as before; a read-only
+  // file stays protected; NUL, CON and the like are no disk files.
+  if (!is_regular_file(path) || (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    return OutputTarget::Other;
+  }
+  *target = path;
+  return OutputTarget::Regular;
+}
+
+FILE* create_exclusive_file(const char* path, const char* permissions_from) {
+  // Shared for deletion, so that the console control handler, which runs on
+  // a thread of its own while the stream is open, can remove the file.
+  const HANDLE handle =
+      CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    errno = GetLastError() == ERROR_FILE_EXISTS ? EEXIST : EACCES;
+    return nullptr;
+  }
+  // The replaced file's security and attributes are carried over by
+  // ReplaceFile when the new file takes its name.
+  (void)permissions_from;
+  const int fd =
+      _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+  FILE* stream = fd < 0 ? nullptr : _fdopen(fd, "wb");
+  if (stream == nullptr) {
+    if (fd < 0) {
+      CloseHandle(handle);
+    } else {
+      _close(fd);
+    }
+    DeleteFileA(path);
+  }
+  return stream;
+}
+
+bool sync_to_storage(FILE* stream) {
+  return _commit(_fileno(stream)) == 0;
+}
+
+bool replace_file(const char* from, const char* to) {
+  // ReplaceFile keeps the replaced file's attributes and security; a name
+  // that holds no file yet is simply moved to.
+  if (GetFileAttributesA(to) != INVALID_FILE_ATTRIBUTES &&
+      ReplaceFileA(to, from, nullptr, 0, nullptr, nullptr) != 0) {
+    return true;
+  }
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+unsigned long current_process_id() {
+  return static_cast<unsigned long>(_getpid());
 }

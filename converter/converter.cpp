@@ -6,6 +6,7 @@
 #include "common/exit_wait.h"
 #include "common/file_limits.h"
 #include "common/files.h"
+#include "common/interrupts.h"
 #include "common/messages.h"
 #include "common/register_log.h"
 
@@ -32,9 +33,9 @@ bool write_binary_event(uint32_t delay, uint8_t reg, uint8_t value, FILE* stream
 }
 
 int convert_register_log(const char* input_path, const char* output_path,
-                         OutputFiles& files) {
+                         OutputFiles& files, InputFiles& inputs) {
   RegisterLog log;
-  if (!open_register_log(log, input_path, LogOpenRules::Converter)) {
+  if (!open_register_log(log, input_path, LogOpenRules::Converter, inputs)) {
     return kConvertCantOpenInput;
   }
 
@@ -56,8 +57,12 @@ int convert_register_log(const char* input_path, const char* output_path,
     log_error("Can't write to [%s]\n", output_path);
     exit_code = kConvertCantWriteMagic;
   } else if (!read_text_event_time(log.stream, &time, &reg, &value)) {
-    log_error("Can't find data in [%s]\n", input_path);
-    exit_code = kConvertNoData;
+    if (report_read_error(log, input_path)) {
+      exit_code = kConvertCantOpenInput;
+    } else {
+      log_error("Can't find data in [%s]\n", input_path);
+      exit_code = kConvertNoData;
+    }
   } else {
     // The first event's own time is the origin: its delay is 0.
     previous_time = time;
@@ -71,13 +76,17 @@ int convert_register_log(const char* input_path, const char* output_path,
       }
       previous_time = time;
     } while (read_text_event_time(log.stream, &time, &reg, &value));
+    // What was converted stays: the output holds every record before the
+    // failed read.
+    if (exit_code == kConvertOk && report_read_error(log, input_path)) {
+      exit_code = kConvertCantOpenInput;
+    }
   }
 
   log.close();
   // The stream still buffers the last records: a close that fails means they
   // never reached the disk, which must not pass for success.
-  if (!files.close(output) && exit_code != kConvertCantWriteMagic &&
-      exit_code != kConvertCantWriteRecord) {
+  if (!files.close(output) && (exit_code == kConvertOk || exit_code == kConvertNoData)) {
     log_error("Can't write to [%s]\n", output_path);
     exit_code =
         exit_code == kConvertNoData ? kConvertCantWriteMagic : kConvertCantWriteRecord;
@@ -97,6 +106,7 @@ int converter_main(int argc, const char* const* argv) {
   std::atexit(wait_at_exit);
   set_program_name("Tubrel");
   make_oversized_writes_fail();
+  install_interrupt_handling();
   print_banner("text to binary PSG register log converter");
 
   CommandLine command_line;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "common/input_file.h"
 #include "common/output_file.h"
 
 // Exit codes of the converter.
@@ -24,10 +25,11 @@ bool write_binary_event(uint32_t delay, uint8_t reg, uint8_t value, FILE* stream
                         OutputFiles& files = stdio_output_files());
 
 // Converts input_path to output_path after the command line has been parsed
-// and the "Compressing" line printed. Returns the exit code; never deletes the
-// output.
+// and the "Compressing" line printed. Returns the exit code (2 also for a
+// read that failed midway); never deletes the output.
 int convert_register_log(const char* input_path, const char* output_path,
-                         OutputFiles& files = stdio_output_files());
+                         OutputFiles& files = stdio_output_files(),
+                         InputFiles& inputs = stdio_input_files());
 
 // The converter's whole flow, from the arguments to the exit code.
 int converter_main(int argc, const char* const* argv);

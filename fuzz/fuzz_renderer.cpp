@@ -8,47 +8,7 @@
 #include "audio/wav_renderer.h"
 #include "common/messages.h"
 #include "fuzz/fuzz_support.h"
-
-namespace {
-
-// About 0.3 s of sound: enough for one flush inside the loop (36868 bytes)
-// and a final one.
-constexpr uint64_t kMaxTicks = 300000;
-
-uint32_t le32(const std::string& bytes, size_t at) {
-  return static_cast<uint32_t>(static_cast<uint8_t>(bytes[at])) |
-         static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + 1])) << 8 |
-         static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + 2])) << 16 |
-         static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + 3])) << 24;
-}
-
-// Reads the log as the renderer will; returns the chip time after the first
-// event and sets *keep to the length of the input that stays within the
-// bound. False when the log does not open.
-bool measure(const std::string& path, size_t size, uint64_t* ticks, size_t* keep) {
-  RegisterLog log;
-  if (!open_register_log(log, path.c_str(), LogOpenRules::Player)) return false;
-  *ticks = 0;
-  *keep = size;
-  uint8_t reg = 0;
-  uint8_t value = 0;
-  if (log.event_reader(nullptr, &reg, &value)) {
-    uint32_t delay = 0;
-    for (;;) {
-      const long before = std::ftell(log.stream);
-      if (!log.event_reader(&delay, &reg, &value)) break;
-      if (*ticks + delay > kMaxTicks) {
-        *keep = static_cast<size_t>(before);
-        break;
-      }
-      *ticks += delay;
-    }
-  }
-  log.close();
-  return true;
-}
-
-}  // namespace
+#include "fuzz/render_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   set_program_name("Zarnik");

@@ -12,6 +12,7 @@
 #include "common/command_line.h"
 #include "common/exit_wait.h"
 #include "common/file_limits.h"
+#include "common/interrupts.h"
 #include "common/messages.h"
 #include "common/register_log.h"
 #include "psg/chip.h"
@@ -37,6 +38,7 @@ int player_main(int argc, const char* const* argv) {
   std::atexit(wait_at_exit);
   set_program_name("Zarnik");
   make_oversized_writes_fail();
+  install_interrupt_handling();
   print_banner("PSG register log player");
 
   CommandLine command_line;

@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -64,6 +65,7 @@ class TerminalRun {
       if (waitpid(pid_, &status, WNOHANG) == pid_) {
         exited_ = true;
         exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        term_signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
         return true;
       }
       // Keep the terminal drained so the program never blocks on output.
@@ -73,8 +75,17 @@ class TerminalRun {
   }
 
   void press_key() { ASSERT_EQ(write(master_, "x", 1), 1); }
+  void press_ctrl_c() { ASSERT_EQ(write(master_, "\x03", 1), 1); }
+
+  // Whether the terminal echoes and edits lines, as a shell leaves it.
+  bool terminal_is_cooked() const {
+    termios settings{};
+    return tcgetattr(master_, &settings) == 0 && (settings.c_lflag & ECHO) != 0 &&
+           (settings.c_lflag & ICANON) != 0;
+  }
 
   int exit_code = -1;
+  int term_signal = 0;
 
  private:
   pid_t pid_ = -1;
@@ -103,6 +114,24 @@ TEST(ExitWait, ConverterWaitsForOneKeyOnATerminal) {
   run.press_key();
   ASSERT_TRUE(run.ended_within(5s));
   EXPECT_EQ(run.exit_code, 1);
+}
+
+TEST(ExitWait, CtrlCDuringTheWaitRestoresTheTerminalAndEndsByTheSignal) {
+  for (const char* program : {ZARNIK_EXE, TUBREL_EXE}) {
+    TerminalRun run(program, nullptr);
+    ASSERT_TRUE(run.started());
+    ASSERT_TRUE(run.terminal_is_cooked());
+    // Ctrl-C only once the wait has switched the terminal to single keys.
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (run.terminal_is_cooked() && std::chrono::steady_clock::now() < deadline) {
+      run.wait_for_output("\x01", 10ms);
+    }
+    ASSERT_FALSE(run.terminal_is_cooked()) << program << " never waited";
+    run.press_ctrl_c();
+    ASSERT_TRUE(run.ended_within(5s)) << program;
+    EXPECT_EQ(run.term_signal, SIGINT) << program;
+    EXPECT_TRUE(run.terminal_is_cooked()) << program;
+  }
 }
 
 TEST(ExitWait, AnEmptyPromptVariableMeansNoWait) {

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <random>
 #include <string>
 #include <thread>
 
@@ -266,6 +267,85 @@ TEST_F(Streams, LinesOfTheLongestLengthConvertAndOneMoreSplits) {
 }
 
 #if !defined(_WIN32)
+// A text log of `lines` writes, one millisecond apart.
+std::string millisecond_log(uint32_t first, uint32_t lines) {
+  std::string log;
+  for (uint32_t i = first; i < first + lines; ++i) {
+    log += std::to_string(i * 1000) + ":08:" + (i % 2 == 0 ? "0F\n" : "00\n");
+  }
+  return log;
+}
+
+TEST_F(Streams, AnInterruptedRenderLeavesTheOutputAsItWasAndNoTemporaryFile) {
+  const unsigned seed = std::random_device{}();
+  std::mt19937 random(seed);
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    write_file(dir_.file("out.wav"), "old");
+    // The signal comes after a random number of 4-second pieces of the log
+    // have gone into the FIFO, each one a render of its own length.
+    const uint32_t cut = 1 + random() % 12;
+    std::atomic<long> pid{0};
+    uint32_t pieces = 0;
+    FifoFeed feed(dir_.file("in.txt"), [&](std::string& piece) {
+      if (pieces == cut) {
+        while (pid.load() == 0) std::this_thread::yield();
+        kill(static_cast<pid_t>(pid.load()), signal_number);
+        return false;
+      }
+      piece = (pieces == 0 ? kTextHeader : "") + millisecond_log(pieces * 4000, 4000);
+      ++pieces;
+      return true;
+    });
+    ProcessOptions options;
+    options.working_directory = dir_.path();
+    options.started = [&pid](long started) { pid = started; };
+    const ProcessResult r =
+        run_program(ZARNIK_EXE, {dir_.file("in.txt"), "-o", "out.wav"}, options);
+    feed.finish();
+    const std::string what = "signal " + std::to_string(signal_number) + " after piece " +
+                             std::to_string(cut) + " (seed " + std::to_string(seed) + ")";
+    EXPECT_EQ(r.term_signal, signal_number) << what << r.err;
+    EXPECT_TRUE(read_file(dir_.file("out.wav")) == "old") << what;
+    EXPECT_EQ(list_folder(dir_.path()), (std::vector<std::string>{"in.txt", "out.wav"}))
+        << what;
+    std::remove(dir_.file("in.txt").c_str());
+  }
+}
+
+TEST_F(Streams, AReaderThatStopsEarlyIsAFailedWriteAndAClosedOutputNoHarm) {
+  write_file(dir_.file("long.txt"), kTextHeader + millisecond_log(0, 40000));
+  ASSERT_EQ(run(ZARNIK_EXE, {"long.txt", "-o", "reference.wav"}).exit_code, 0);
+  const std::string zarnik = std::string("'") + ZARNIK_EXE + "' long.txt -o ";
+  const std::string tubrel = std::string("'") + TUBREL_EXE + "' long.txt -o ";
+  // The first command's own exit code, whatever the reader does.
+  const std::string piped = " | head -c1 >/dev/null; exit ${PIPESTATUS[0]}";
+  const std::string fifo_read_once = "mkfifo out.fifo; head -c1 out.fifo >/dev/null & ";
+  const std::string cant_write = "Zarnik: Can't write to output file.\n";
+  struct Case {
+    std::string command;
+    int code;
+    std::string err;
+  };
+  const Case cases[] = {
+      {zarnik + "/dev/stdout" + piped, 6, cant_write},
+      {tubrel + "/dev/stdout" + piped, 6, "Tubrel: Can't write to [/dev/stdout]\n"},
+      {fifo_read_once + zarnik + "out.fifo", 6, cant_write},
+      {fifo_read_once + tubrel + "out.fifo", 6, "Tubrel: Can't write to [out.fifo]\n"},
+      // No standard input or output at all: the progress lines go nowhere,
+      // and never into the file that takes the output's number.
+      {zarnik + "out.wav <&- >&-", 0, ""},
+  };
+  for (const Case& c : cases) {
+    std::remove(dir_.file("out.fifo").c_str());
+    ProcessOptions options;
+    options.working_directory = dir_.path();
+    const ProcessResult r = run_program("/bin/bash", {"-c", c.command}, options);
+    EXPECT_EQ(r.exit_code, c.code) << c.command;
+    EXPECT_EQ(r.err, c.err) << c.command;
+  }
+  EXPECT_TRUE(read_file(dir_.file("out.wav")) == read_file(dir_.file("reference.wav")));
+}
+
 TEST_F(Streams, AFifoIsReadLikeAFile) {
   const std::string log = kTextHeader + "0:08:0F\n1000:08:00\n";
   write_file(dir_.file("song.txt"), log);

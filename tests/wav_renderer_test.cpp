@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <random>
 #include <string>
 
@@ -67,7 +68,42 @@ TEST_F(Renderer, FlushesInsideTheLoopWriteSixFullPiecesAndOneFrame) {
       (std::vector<size_t>{20, 16, 8, 6144, 6144, 6144, 6144, 6144, 6144, 4}));
 }
 
-TEST_F(Renderer, EveryFailedWriteIsReportedAndTheFileDeleted) {
+// What the output name is before a render: a file of its own, or a symbolic
+// or hard link to another one ("old.wav").
+enum class OutputName { Plain, SymbolicLink, HardLink };
+
+const std::string kOld = "old contents";
+
+// Empties the folder and puts the old contents under out.wav as `name` says;
+// returns the folder's names.
+std::vector<std::string> prepare_output(const TempDir& dir, OutputName name) {
+  for (const std::string& entry : list_folder(dir.path())) {
+    std::filesystem::remove(dir.file(entry));
+  }
+  write_file(dir.file("song.txt"), "");
+  if (name == OutputName::Plain) {
+    write_file(dir.file("out.wav"), kOld);
+  } else {
+    write_file(dir.file("old.wav"), kOld);
+    if (name == OutputName::SymbolicLink) {
+      std::filesystem::create_symlink("old.wav", dir.file("out.wav"));
+    } else {
+      std::filesystem::create_hard_link(dir.file("old.wav"), dir.file("out.wav"));
+    }
+  }
+  return list_folder(dir.path());
+}
+
+std::vector<OutputName> output_names() {
+#if defined(_WIN32)
+  // Creating symbolic links on Windows needs a privilege tests do not have.
+  return {OutputName::Plain, OutputName::HardLink};
+#else
+  return {OutputName::Plain, OutputName::SymbolicLink, OutputName::HardLink};
+#endif
+}
+
+TEST_F(Renderer, EveryFailureIsReportedAndLeavesTheOutputAsItWas) {
   struct Case {
     const char* what;
     FaultyFiles::Kind kind;
@@ -76,32 +112,44 @@ TEST_F(Renderer, EveryFailedWriteIsReportedAndTheFileDeleted) {
     int code;
     std::string err;
   };
-  const std::string no_data =
-      "Zarnik: Can't find data in [" + dir_.file("song.txt") + "]\n";
   const Case cases[] = {
       {"first header piece", FaultyFiles::Kind::Write, 1, &kShort, 4, kCantWrite},
       {"format block", FaultyFiles::Kind::Write, 2, &kShort, 4, kCantWrite},
       {"data header", FaultyFiles::Kind::Write, 3, &kShort, 4, kCantWrite},
+      {"no data", FaultyFiles::Kind::None, 0, &kTextHeader, 5,
+       "Zarnik: Can't find data in [" + dir_.file("song.txt") + "]\n"},
       {"flush inside the loop", FaultyFiles::Kind::Write, 5, &kTwoSeconds, 6, kCantWrite},
       {"final flush", FaultyFiles::Kind::Write, 4, &kShort, 6, kCantWrite + kCantWrite},
       {"seek to the data size", FaultyFiles::Kind::Seek, 1, &kShort, 7, kCantWrite},
       {"data size", FaultyFiles::Kind::Write, 7, &kShort, 7, kCantWrite},
       {"seek to the RIFF size", FaultyFiles::Kind::Seek, 2, &kShort, 7, kCantWrite},
       {"RIFF size", FaultyFiles::Kind::Write, 8, &kShort, 8, kCantWrite},
+      {"sync", FaultyFiles::Kind::Sync, 1, &kShort, 8, kCantWrite},
       {"close", FaultyFiles::Kind::Close, 1, &kShort, 8, kCantWrite},
+      {"rename", FaultyFiles::Kind::Rename, 1, &kShort, 8, kCantWrite},
   };
-  for (const Case& c : cases) {
-    FaultyFiles files;
-    files.fail_kind = c.kind;
-    files.fail_at = c.at;
-    const RenderRun run = render(*c.log, files);
-    EXPECT_EQ(run.code, c.code) << c.what;
-    EXPECT_EQ(run.err, c.err) << c.what;
-    EXPECT_EQ(run.out, "Starting to save [" + out_path() + "]\n") << c.what;
-    EXPECT_FALSE(run.file_left) << c.what;
+  for (const OutputName name : output_names()) {
+    for (const Case& c : cases) {
+      std::string what = c.what;
+      what += ", output kind " + std::to_string(static_cast<int>(name));
+      const std::vector<std::string> names = prepare_output(dir_, name);
+      FaultyFiles files;
+      files.fail_kind = c.kind;
+      files.fail_at = c.at;
+      const RenderRun run = render(*c.log, files);
+      EXPECT_EQ(run.code, c.code) << what;
+      EXPECT_EQ(run.err, c.err) << what;
+      EXPECT_EQ(run.out, "Starting to save [" + out_path() + "]\n") << what;
+      EXPECT_EQ(run.bytes, kOld) << what;
+      EXPECT_EQ(list_folder(dir_.path()), names) << what;
+      if (name != OutputName::Plain) {
+        EXPECT_EQ(read_file(dir_.file("old.wav")), kOld) << what;
+      }
+    }
   }
   // A close that fails after another failure changes neither code nor message.
   for (const int write_at : {1, 5, 7, 8}) {
+    prepare_output(dir_, OutputName::Plain);
     FaultyFiles both;
     both.fail_kind = FaultyFiles::Kind::Write;
     both.fail_at = write_at;
@@ -109,7 +157,7 @@ TEST_F(Renderer, EveryFailedWriteIsReportedAndTheFileDeleted) {
     const RenderRun run = render(write_at == 5 ? kTwoSeconds : kShort, both);
     EXPECT_EQ(run.code, write_at == 1 ? 4 : write_at == 5 ? 6 : write_at == 7 ? 7 : 8);
     EXPECT_EQ(run.err, kCantWrite) << write_at;
-    EXPECT_FALSE(run.file_left) << write_at;
+    EXPECT_EQ(run.bytes, kOld) << write_at;
   }
   // The short log's final flush is writes 4 to 6 (6144, 6144, 5352 bytes);
   // the data size is write 7 and the RIFF size write 8.
@@ -118,10 +166,46 @@ TEST_F(Renderer, EveryFailedWriteIsReportedAndTheFileDeleted) {
   EXPECT_EQ(files.write_sizes, (std::vector<size_t>{20, 16, 8, 6144, 6144, 5352, 4, 4}));
 }
 
+TEST_F(Renderer, ASuccessReplacesTheFileTheNameLeadsToAndKeepsItsPermissions) {
+  for (const OutputName name : output_names()) {
+    const std::vector<std::string> names = prepare_output(dir_, name);
+    const std::string target =
+        dir_.file(name == OutputName::Plain ? "out.wav" : "old.wav");
+    using std::filesystem::perms;
+    std::filesystem::permissions(
+        target, perms::owner_read | perms::owner_write | perms::group_read);
+    const perms before = std::filesystem::status(target).permissions();
+    FaultyFiles files;
+    const RenderRun run = render(kShort, files);
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(run.bytes.size(), 44u + 4410 * 4);
+    EXPECT_EQ(list_folder(dir_.path()), names);
+    EXPECT_EQ(std::filesystem::status(target).permissions(), before);
+    // A symbolic link still leads to the finished file; a hard link's other
+    // name keeps the old contents.
+    if (name == OutputName::SymbolicLink) {
+      EXPECT_TRUE(std::filesystem::is_symlink(dir_.file("out.wav")));
+      EXPECT_EQ(read_file(target), run.bytes);
+    }
+    if (name == OutputName::HardLink) {
+      EXPECT_EQ(read_file(target), kOld);
+    }
+  }
+}
+
 TEST_F(Renderer, AnOutputThatCannotBeOpenedIsReportedAndNothingIsCreated) {
+  // The first open is the temporary file's; when it fails the output is
+  // written in place, and only when that fails too nothing can be written.
+  FaultyFiles in_place;
+  in_place.fail_kind = FaultyFiles::Kind::Open;
+  in_place.fail_at = 1;
+  EXPECT_EQ(render(kShort, in_place).bytes.size(), 44u + 4410 * 4);
+  std::filesystem::remove(out_path());
+
   FaultyFiles files;
   files.fail_kind = FaultyFiles::Kind::Open;
   files.fail_at = 1;
+  files.fail_count = 2;
   const RenderRun run = render(kShort, files);
   EXPECT_EQ(run.code, 3);
   EXPECT_EQ(run.err, "Zarnik: Can't open output file [" + out_path() + "]\n");

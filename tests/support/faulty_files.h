@@ -2,15 +2,18 @@
 // full disk, a yanked drive or a file system that refuses to seek would.
 #pragma once
 
+#include <cerrno>
 #include <vector>
 
 #include "common/output_file.h"
 
 class FaultyFiles final : public OutputFiles {
  public:
-  enum class Kind { None, Open, Write, Seek, Close };
+  // Open counts the creation of a temporary file and the open in place alike.
+  enum class Kind { None, Open, Write, Seek, Close, Sync, Rename };
   Kind fail_kind = Kind::None;
-  int fail_at = 0;  // 1-based count of calls of that kind
+  int fail_at = 0;     // 1-based count of calls of that kind
+  int fail_count = 1;  // how many calls of that kind fail from there on
   // Every close fails as well, to check that a second failure changes nothing.
   bool close_fails_too = false;
   // The size asked of every write, failed or not.
@@ -20,6 +23,18 @@ class FaultyFiles final : public OutputFiles {
   FILE* open(const char* path) override {
     if (fails(Kind::Open, opens_)) return nullptr;
     return stdio_output_files().open(path);
+  }
+  FILE* create_new(const char* path, const char* permissions_from) override {
+    if (fails(Kind::Open, opens_)) return nullptr;
+    return stdio_output_files().create_new(path, permissions_from);
+  }
+  bool sync(FILE* stream) override {
+    const bool real = stdio_output_files().sync(stream);
+    return !fails(Kind::Sync, syncs_) && real;
+  }
+  bool replace(const char* from, const char* to) override {
+    if (fails(Kind::Rename, renames_)) return false;
+    return stdio_output_files().replace(from, to);
   }
   // A failed write stores its first half, as a disk that fills up mid-write
   // does, and says so.
@@ -42,10 +57,15 @@ class FaultyFiles final : public OutputFiles {
  private:
   bool fails(Kind kind, int& counter) {
     if (kind != fail_kind) return false;
-    return ++counter == fail_at;
+    ++counter;
+    if (counter < fail_at || counter >= fail_at + fail_count) return false;
+    errno = EIO;
+    return true;
   }
   int opens_ = 0;
   int writes_ = 0;
   int seeks_ = 0;
   int closes_ = 0;
+  int syncs_ = 0;
+  int renames_ = 0;
 };

@@ -1,13 +1,15 @@
 // Runs a built executable the way a user would, capturing what it prints.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 struct ProcessResult {
-  int exit_code = -1;  // -1 when the process did not exit normally
+  int exit_code = -1;   // -1 when the process did not exit normally
+  int term_signal = 0;  // POSIX: the signal that ended it, if one did
   std::string out;
   std::string err;
   // With sample_memory: the program's peak resident memory (kB), read about
@@ -31,6 +33,9 @@ struct ProcessOptions {
   bool drop_root = false;
   // Fill memory_samples_kb (Linux /proc).
   bool sample_memory = false;
+  // POSIX: called with the process id once the process runs, before its
+  // output is read (for a test that signals it from another thread).
+  std::function<void(long pid)> started;
 };
 
 // The uid and gid that drop_root switches to.

@@ -1,5 +1,3 @@
-#include "tests/support/process.h"
-
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
@@ -11,6 +9,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+
+#include "tests/support/process.h"
 
 namespace {
 
@@ -53,6 +53,9 @@ ProcessResult run_program(const std::string& program,
         chdir(options.working_directory.c_str()) != 0) {
       _exit(126);
     }
+    // As a shell starts a program: a SIGPIPE that the test ignores (to survive
+    // readers that stop early) must not be inherited.
+    signal(SIGPIPE, SIG_DFL);
     if (options.file_size_limit >= 0) {
       signal(SIGXFSZ, options.ignore_file_size_signal ? SIG_IGN : SIG_DFL);
       const rlimit limit{static_cast<rlim_t>(options.file_size_limit),
@@ -80,6 +83,7 @@ ProcessResult run_program(const std::string& program,
   }
   close(out_pipe[1]);
   close(err_pipe[1]);
+  if (options.started) options.started(pid);
 
   pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
@@ -111,5 +115,6 @@ ProcessResult run_program(const std::string& program,
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
   if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.term_signal = WTERMSIG(status);
   return result;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 class TempDir {
  public:
@@ -22,3 +23,6 @@ class TempDir {
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& bytes);
 bool file_exists(const std::string& path);
+
+// The names in a folder, sorted.
+std::vector<std::string> list_folder(const std::string& path);

@@ -1,0 +1,26 @@
+// What an interruption leaves behind: Ctrl-C, SIGTERM or SIGHUP (Ctrl-C or
+// Ctrl-Break on Windows) remove the temporary files the program registered
+// and end it with the status the signal gives (128 + the signal number in a
+// POSIX shell). A write to a closed pipe is an ordinary failed write.
+#pragma once
+
+// Called once, first thing, by every program: ignores SIGPIPE, opens the null
+// device on any standard descriptor the program was started without (so that
+// no output file takes its number and receives the progress lines), and
+// installs the handlers, except for a signal the caller already ignores (as
+// nohup does). Implemented once per platform.
+void install_interrupt_handling();
+
+// Longest path (terminating NUL included) that guard_file() takes.
+inline constexpr int kMaxGuardedPath = 4096;
+
+// Registers a copy of path as a file to delete on interruption, before it is
+// created. Returns the slot to release, or -1 when the path is too long or
+// every slot is taken (the file is then not removed on interruption).
+int guard_file(const char* path);
+
+// Forgets the file in slot (no-op for -1); the file itself stays.
+void release_guarded_file(int slot);
+
+// Deletes every registered file. Async-signal-safe: called by the handlers.
+void delete_guarded_files();
