@@ -9,7 +9,16 @@ set(CMAKE_C_COMPILER ${MINGW_TRIPLE}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${MINGW_TRIPLE}-g++-posix)
 set(CMAKE_RC_COMPILER ${MINGW_TRIPLE}-windres)
 
-set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_TRIPLE})
+# Libraries that Debian does not package for mingw are built into
+# build-win-deps/TRIPLE (liblhasa: scripts/build-windows-lhasa.sh); pkg-config
+# looks there and in the mingw tree only, never at the build machine's own.
+get_filename_component(ZARNIK_WINDOWS_DEPS
+  "${CMAKE_CURRENT_LIST_DIR}/../build-win-deps/${MINGW_TRIPLE}" ABSOLUTE)
+set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_TRIPLE} ${ZARNIK_WINDOWS_DEPS})
+set(ENV{PKG_CONFIG_LIBDIR}
+  "${ZARNIK_WINDOWS_DEPS}/lib/pkgconfig:/usr/${MINGW_TRIPLE}/lib/pkgconfig")
+# zlib linked in like the rest, not as zlib1.dll.
+set(ZLIB_USE_STATIC_LIBS ON)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

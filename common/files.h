@@ -16,6 +16,10 @@ bool same_file(const char* first_path, const char* second_path);
 // FIFO or a socket does not, and neither does a missing path.
 bool is_regular_file(const char* path);
 
+// Makes a stream pass bytes unchanged (no LF to CR LF on Windows), so that
+// a log written to the standard output holds the same bytes as a file.
+void set_binary_mode(FILE* stream);
+
 // Deletes the file at path; returns whether it is gone.
 bool delete_file(const char* path);
 

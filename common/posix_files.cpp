@@ -33,6 +33,8 @@ bool delete_file(const char* path) {
   return unlink(path) == 0;
 }
 
+void set_binary_mode(FILE*) {}
+
 OutputTarget examine_output(const char* path, std::string* target) {
   // An empty name names no file: the open in place refuses it.
   if (path[0] == '\0') return OutputTarget::Other;

@@ -71,28 +71,48 @@ int32_t parse_time_field(const char* text) {
   return static_cast<int32_t>(value);
 }
 
-namespace {
-
-// Splits one text line into its time and its two hex fields. Returns false
-// when the line does not parse; *time is set as soon as the time field is
-// known, since the player records it even for a line that fails later.
-bool split_text_line(FILE* stream, int32_t* time, bool* have_time, uint8_t* reg,
-                     uint8_t* value) {
-  char line[kMaxTextLine + 1];
+TextLineStatus parse_text_line(char* line, int32_t* time, bool* have_time, uint8_t* reg,
+                               uint8_t* value) {
   *have_time = false;
-  if (read_log_line(stream, line, kMaxTextLine) == 0) return false;
-
   char* first_colon = std::strchr(line, ':');
-  if (first_colon == nullptr) return false;
+  if (first_colon == nullptr) return TextLineStatus::NoTimeColon;
   *first_colon = '\0';
   *time = parse_time_field(line);
   *have_time = true;
 
   char* second_colon = std::strchr(first_colon + 1, ':');
-  if (second_colon == nullptr) return false;
+  if (second_colon == nullptr) return TextLineStatus::NoRegisterColon;
   *second_colon = '\0';
-  if (!parse_hex_byte(first_colon + 1, reg)) return false;
-  return parse_hex_byte(second_colon + 1, value);
+  if (!parse_hex_byte(first_colon + 1, reg)) return TextLineStatus::BadRegister;
+  if (!parse_hex_byte(second_colon + 1, value)) return TextLineStatus::BadValue;
+  return TextLineStatus::Ok;
+}
+
+namespace {
+
+// Reads one text line and splits it. Returns false when nothing was left or
+// the line does not parse; *time is set as soon as the time field is known,
+// since the player records it even for a line that fails later.
+bool split_text_line(FILE* stream, int32_t* time, bool* have_time, uint8_t* reg,
+                     uint8_t* value) {
+  char line[kMaxTextLine + 1];
+  *have_time = false;
+  if (read_log_line(stream, line, kMaxTextLine) == 0) return false;
+  return parse_text_line(line, time, have_time, reg, value) == TextLineStatus::Ok;
+}
+
+// The writes form: the delay is what the text reader would read from the
+// writes' text log, whose time fields carry the full times.
+bool read_write_event(RegisterLog& log, uint32_t* delay, uint8_t* reg, uint8_t* value) {
+  if (log.next_write == log.end_write) return false;
+  const TimedWrite& write = *log.next_write++;
+  if (delay != nullptr) {
+    *delay = text_delay(static_cast<uint32_t>(log.previous_time), write.time);
+  }
+  log.previous_time = static_cast<int32_t>(static_cast<uint32_t>(write.time));
+  *reg = write.reg;
+  *value = write.value;
+  return true;
 }
 
 }  // namespace
@@ -116,30 +136,13 @@ bool read_text_event_time(FILE* stream, int32_t* time, uint8_t* reg, uint8_t* va
   return split_text_line(stream, time, &have_time, reg, value);
 }
 
-bool read_binary_event(FILE* stream, uint32_t* delay, uint8_t* reg, uint8_t* value) {
-  uint32_t accumulated = 0;
-  int continuation_bytes = 0;
-  for (;;) {
-    const int c = read_byte(stream);
-    if (c == EOF) return false;
-    accumulated = (accumulated << 7) + (static_cast<uint32_t>(c) & 0x7F);
-    if ((c & 0x80) == 0) break;
-    // A fourth delay byte must end the delay.
-    if (++continuation_bytes == 4) return false;
-  }
-  if (delay != nullptr) *delay = accumulated;
-  const int r = read_byte(stream);
-  if (r == EOF) return false;
-  const int v = read_byte(stream);
-  if (v == EOF) return false;
-  *reg = static_cast<uint8_t>(r);
-  *value = static_cast<uint8_t>(v);
-  return true;
-}
-
 bool RegisterLog::event_reader(uint32_t* delay, uint8_t* reg, uint8_t* value) {
-  if (form == LogForm::Binary) return read_binary_event(stream, delay, reg, value);
-  return read_text_event(stream, previous_time, delay, reg, value);
+  switch (form) {
+    case LogForm::Binary: return read_binary_event(stream, delay, reg, value);
+    case LogForm::Text: return read_text_event(stream, previous_time, delay, reg, value);
+    case LogForm::Writes: break;
+  }
+  return read_write_event(*this, delay, reg, value);
 }
 
 void RegisterLog::close() {
@@ -164,6 +167,23 @@ bool open_register_log(RegisterLog& log, const char* input_path, LogOpenRules ru
     return false;
   }
 
+  LogForm form = LogForm::Text;
+  bool crlf = false;
+  if (!read_log_magic(stream, rules, &form, &crlf)) {
+    if (std::ferror(stream) != 0) {
+      log_error("Can't read [%s]\n", input_path);
+    } else {
+      log_error("Unknown format [%s]\n", input_path);
+    }
+    std::fclose(stream);
+    return false;
+  }
+  log.stream = stream;
+  log.form = form;
+  return true;
+}
+
+bool read_log_magic(FILE* stream, LogOpenRules rules, LogForm* form, bool* crlf) {
   // The first line, at most nine characters, must be one of the magic lines
   // exactly: a longer or shorter first line is neither.
   char first_line[kMagicLength + 1];
@@ -173,22 +193,20 @@ bool open_register_log(RegisterLog& log, const char* input_path, LogOpenRules ru
       length == kMagicLength && std::memcmp(first_line, kTextMagic, kMagicLength) == 0;
   const bool is_binary = rules == LogOpenRules::Player && length == kMagicLength &&
                          std::memcmp(first_line, kBinaryMagic, kMagicLength) == 0;
-  if (!is_text && !is_binary) {
-    if (std::ferror(stream) != 0) {
-      log_error("Can't read [%s]\n", input_path);
-    } else {
-      log_error("Unknown format [%s]\n", input_path);
-    }
-    std::fclose(stream);
-    return false;
-  }
-  if (is_binary) {
-    // Binary records start right after the 9 raw bytes of the magic. A magic
-    // line ending in CR LF was folded on the way in and took 10 raw bytes:
-    // its LF then already belongs to the records.
-    if (ended_with_crlf) ungetc('\n', stream);
-  }
-  log.stream = stream;
-  log.form = is_text ? LogForm::Text : LogForm::Binary;
+  if (!is_text && !is_binary) return false;
+  // Binary records start right after the 9 raw bytes of the magic. A magic
+  // line ending in CR LF was folded on the way in and took 10 raw bytes: its
+  // LF then already belongs to the records.
+  if (is_binary && ended_with_crlf) ungetc('\n', stream);
+  *form = is_text ? LogForm::Text : LogForm::Binary;
+  *crlf = ended_with_crlf;
   return true;
+}
+
+void open_register_log(RegisterLog& log, std::span<const TimedWrite> writes) {
+  log.stream = nullptr;
+  log.form = LogForm::Writes;
+  log.previous_time = 0;
+  log.next_write = writes.data();
+  log.end_write = writes.data() + writes.size();
 }

@@ -24,12 +24,18 @@
 //      report_read_error() finds that the stream failed (exit code 2).
 // The readers never look at the stream's error state themselves: a read error
 // looks like the end of the file to them, and is told apart only there, once.
+//
+// A third form walks writes held in memory (an imported song) and delivers
+// exactly the delays the text reader would read from their text log.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <span>
 
+#include "common/files.h"
 #include "common/input_file.h"
+#include "common/timed_write.h"
 
 inline constexpr char kTextMagic[] = "MOVA-TXT\n";
 inline constexpr char kBinaryMagic[] = "MOVA-BIN\n";
@@ -41,7 +47,7 @@ inline constexpr int kMaxTextLine = 127;
 // Largest delay that a binary record can hold: four groups of 7 bits.
 inline constexpr uint32_t kMaxBinaryDelay = 0x0FFFFFFF;
 
-enum class LogForm : uint8_t { Text, Binary };
+enum class LogForm : uint8_t { Text, Binary, Writes };
 
 // Which forms the opener accepts: the player reads both, the converter text
 // only.
@@ -53,6 +59,9 @@ struct RegisterLog {
   // The time field of the last text line read. Only differences between
   // successive lines matter, so the first line's time is simply recorded.
   int32_t previous_time = 0;
+  // The writes form: the next write to deliver and the end of the writes.
+  const TimedWrite* next_write = nullptr;
+  const TimedWrite* end_write = nullptr;
 
   // Reads one event. With a null delay the event's delay is not delivered
   // (the text reader still records its time). Returns false at the end of the
@@ -77,6 +86,15 @@ bool report_read_error(const RegisterLog& log, const char* input_path);
 bool open_register_log(RegisterLog& log, const char* input_path, LogOpenRules rules,
                        InputFiles& files = stdio_input_files());
 
+// Makes log read the given writes, which must outlive it, in the writes form.
+void open_register_log(RegisterLog& log, std::span<const TimedWrite> writes);
+
+// Reads the first line of a stream and tells which magic it holds: true with
+// *form set when it is one that the rules accept, leaving the stream at the
+// first event. *crlf tells whether the magic line ended in CR LF (a binary
+// log's LF then already belongs to the first record).
+bool read_log_magic(FILE* stream, LogOpenRules rules, LogForm* form, bool* crlf);
+
 // Reads one line of at most max_chars characters into buffer (which holds
 // max_chars + 1), stopping after a LF, folding every CR LF pair into one LF as
 // a Windows text stream does (a lone CR stays). NUL-terminates and returns the
@@ -94,6 +112,27 @@ bool parse_hex_byte(const char* text, uint8_t* result);
 // 2^32 as a signed 32-bit time so that long digit strings stay defined.
 int32_t parse_time_field(const char* text);
 
+// Why a text line does not parse; Ok when it does.
+enum class TextLineStatus : uint8_t {
+  Ok,
+  NoTimeColon,      // no ':' after the time field (a blank line, a comment)
+  NoRegisterColon,  // no second ':'
+  BadRegister,      // the register field is not two hex digits
+  BadValue,         // the value field is not two hex digits and a line end
+};
+
+// Splits a line as read_log_line returns it into its fields, writing NULs over
+// the two colons. *have_time tells whether *time was set: the time field is
+// known as soon as the first colon is found, even on a line that fails later.
+TextLineStatus parse_text_line(char* line, int32_t* time, bool* have_time, uint8_t* reg,
+                               uint8_t* value);
+
+// The delay between two text times as the readers deliver it: their
+// difference modulo 2^32, so only the low 32 bits of either time matter.
+inline uint32_t text_delay(uint64_t previous_time, uint64_t time) {
+  return static_cast<uint32_t>(time) - static_cast<uint32_t>(previous_time);
+}
+
 // The player's text reader: delivers the time since the previous line (32-bit
 // wrap-around) and records this line's time in previous_time.
 bool read_text_event(FILE* stream, int32_t& previous_time, uint32_t* delay, uint8_t* reg,
@@ -102,5 +141,48 @@ bool read_text_event(FILE* stream, int32_t& previous_time, uint32_t* delay, uint
 // The converter's text reader: delivers the line's absolute time.
 bool read_text_event_time(FILE* stream, int32_t* time, uint8_t* reg, uint8_t* value);
 
+// How reading one binary record went.
+enum class BinaryRecordStatus : uint8_t {
+  Ok,
+  End,           // no byte left where a record would start
+  CutShort,      // the file ends inside the record
+  DelayTooLong,  // a fourth delay byte with bit 7 set
+};
+
+// Decodes one binary record from next_byte(), a callable returning the next
+// byte or EOF. *delay_bytes, when given, receives the number of delay bytes
+// read. The delay is delivered only once it is complete.
+template <typename NextByte>
+inline BinaryRecordStatus decode_binary_record(NextByte&& next_byte, uint32_t* delay,
+                                               uint8_t* reg, uint8_t* value,
+                                               int* delay_bytes = nullptr) {
+  uint32_t accumulated = 0;
+  int continuation_bytes = 0;
+  for (;;) {
+    const int c = next_byte();
+    if (c == EOF) {
+      return continuation_bytes == 0 ? BinaryRecordStatus::End
+                                     : BinaryRecordStatus::CutShort;
+    }
+    accumulated = (accumulated << 7) + (static_cast<uint32_t>(c) & 0x7F);
+    if ((c & 0x80) == 0) break;
+    // A fourth delay byte must end the delay.
+    if (++continuation_bytes == 4) return BinaryRecordStatus::DelayTooLong;
+  }
+  if (delay != nullptr) *delay = accumulated;
+  if (delay_bytes != nullptr) *delay_bytes = continuation_bytes + 1;
+  const int r = next_byte();
+  if (r == EOF) return BinaryRecordStatus::CutShort;
+  const int v = next_byte();
+  if (v == EOF) return BinaryRecordStatus::CutShort;
+  *reg = static_cast<uint8_t>(r);
+  *value = static_cast<uint8_t>(v);
+  return BinaryRecordStatus::Ok;
+}
+
 // The binary reader.
-bool read_binary_event(FILE* stream, uint32_t* delay, uint8_t* reg, uint8_t* value);
+inline bool read_binary_event(FILE* stream, uint32_t* delay, uint8_t* reg,
+                              uint8_t* value) {
+  return decode_binary_record([stream] { return read_byte(stream); }, delay, reg,
+                              value) == BinaryRecordStatus::Ok;
+}

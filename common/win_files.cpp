@@ -83,6 +83,10 @@ bool delete_file(const char* path) {
   return _unlink(path) == 0;
 }
 
+void set_binary_mode(FILE* stream) {
+  _setmode(_fileno(stream), _O_BINARY);
+}
+
 OutputTarget examine_output(const char* path, std::string* target) {
   if (path[0] == '\0' || names_a_device(path)) return OutputTarget::Other;
   const DWORD attributes = GetFileAttributesA(path);

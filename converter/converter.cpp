@@ -7,30 +7,9 @@
 #include "common/file_limits.h"
 #include "common/files.h"
 #include "common/interrupts.h"
+#include "common/log_writer.h"
 #include "common/messages.h"
 #include "common/register_log.h"
-
-bool write_binary_event(uint32_t delay, uint8_t reg, uint8_t value, FILE* stream,
-                        OutputFiles& files) {
-  if (delay > kMaxBinaryDelay) {
-    log_error("Delay too long (%lu). Can't encode.\n", static_cast<unsigned long>(delay));
-    return false;
-  }
-  // Delay groups fill the record from byte 3 backwards; the record starts at
-  // the last group stored, so the delay always takes its shortest form.
-  uint8_t record[6];
-  int first = 3;
-  record[3] = static_cast<uint8_t>(delay & 0x7F);
-  delay >>= 7;
-  while (delay != 0) {
-    record[--first] = static_cast<uint8_t>(0x80 | (delay & 0x7F));
-    delay >>= 7;
-  }
-  record[4] = reg;
-  record[5] = value;
-  const size_t length = static_cast<size_t>(6 - first);
-  return files.write(stream, record + first, length) == length;
-}
 
 int convert_register_log(const char* input_path, const char* output_path,
                          OutputFiles& files, InputFiles& inputs) {

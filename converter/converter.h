@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "common/input_file.h"
+#include "common/log_writer.h"
 #include "common/output_file.h"
 
 // Exit codes of the converter.
@@ -17,12 +18,6 @@ enum ConverterExit : int {
   kConvertNoData = 5,
   kConvertCantWriteRecord = 6,
 };
-
-// Appends one binary record (delay, register, value) to stream. Returns false
-// after logging "Delay too long (%lu). Can't encode.\n" when the delay does not
-// fit in 28 bits (nothing is written), and silently when the write fell short.
-bool write_binary_event(uint32_t delay, uint8_t reg, uint8_t value, FILE* stream,
-                        OutputFiles& files = stdio_output_files());
 
 // Converts input_path to output_path after the command line has been parsed
 // and the "Compressing" line printed. Returns the exit code (2 also for a

@@ -11,14 +11,7 @@
 #include <string>
 #include <vector>
 
-// One register write at an absolute time in microseconds (1 MHz chip ticks)
-// from the start of the song. Writes come in time order; writes at the same
-// time keep their order.
-struct TimedWrite {
-  uint64_t time = 0;
-  uint8_t reg = 0;
-  uint8_t value = 0;
-};
+#include "common/timed_write.h"
 
 // Overrides from the command line; 0 means "what the file says".
 struct ImportOptions {
@@ -28,21 +21,22 @@ struct ImportOptions {
 
 // What a song file holds, as far as its format tells, and what the import did.
 struct SongInfo {
-  std::string format;                    // "YM5!", "YM3b", "PSG", "VGM 1.71", "VGZ 1.50", ...
-  std::string title, author, comment;    // empty where the format stores none
-  uint32_t clock_hz = 0;                 // the source chip's clock
-  double rate_hz = 0;                    // frames per second (VGM: its own rate or 0)
-  uint64_t frames = 0;                   // frame count (VGM: 0)
-  uint64_t duration_us = 0;              // length of the imported log
-  int64_t loop_frame = -1;               // -1 when none is stored
-  std::vector<std::string> effects;      // YM: "SID voice", "sinus SID", "digidrums", "sync buzzer"
+  std::string format;  // "YM5!", "YM3b", "PSG", "VGM 1.71", "VGZ 1.50", ...
+  std::string title, author, comment;  // empty where the format stores none
+  uint32_t clock_hz = 0;               // the source chip's clock
+  double rate_hz = 0;                  // frames per second (VGM: its own rate or 0)
+  uint64_t frames = 0;                 // frame count (VGM: 0)
+  uint64_t duration_us = 0;            // length of the imported log
+  int64_t loop_frame = -1;             // -1 when none is stored
+  std::vector<std::string>
+      effects;  // YM: "SID voice", "sinus SID", "digidrums", "sync buzzer"
   std::vector<std::string> other_chips;  // VGM: chips other than the PSG present
   // What the import did, for the one-line summary.
-  uint64_t writes = 0;                   // writes in the imported log
-  uint64_t skipped_writes = 0;           // e.g. VGM writes to a second PSG
-  uint64_t restarts_added = 0;           // frames where a period change restarts an envelope
+  uint64_t writes = 0;          // writes in the imported log
+  uint64_t skipped_writes = 0;  // e.g. VGM writes to a second PSG
+  uint64_t restarts_added = 0;  // frames where a period change restarts an envelope
   double tuning_mean_cents = 0, tuning_worst_cents = 0;  // rescaled tone periods
-  std::vector<std::string> notes;        // anything else the user should know
+  std::vector<std::string> notes;  // anything else the user should know
 };
 
 enum class ImportStatus : uint8_t {

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The Windows stage of CI: cross-builds zarnik.exe and tubrel.exe with
+# The Windows stage of CI: cross-builds zarnik.exe, tubrel.exe and mova.exe with
 # mingw-w64 and runs the whole test suite on them under wine.
 #
 # The programs target 32-bit Windows, and the 32-bit build is always made.

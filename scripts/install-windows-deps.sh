@@ -2,7 +2,10 @@
 # Installs what the 32-bit Windows cross build and its test run under wine
 # need, on Debian 12, when it is missing: the mingw-w64 i686 compiler (its
 # -posix flavour, whose runtime has std::thread), the GoogleTest sources and
-# the 32-bit wine. Runs apt-get directly as root and through sudo otherwise.
+# the 32-bit wine; zlib for mingw and, since Debian packages no mingw
+# liblhasa, that library built from Debian's source package (dpkg-dev unpacks
+# it) by scripts/build-windows-lhasa.sh. Runs apt-get directly as root and
+# through sudo otherwise.
 set -euo pipefail
 
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
@@ -15,7 +18,7 @@ export DEBIAN_FRONTEND=noninteractive
 
 need=()
 for pkg in g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest cmake ninja-build \
-  wine wine64 wine32:i386; do
+  libz-mingw-w64-dev dpkg-dev pkg-config wine wine64 wine32:i386; do
   have_pkg "$pkg" || need+=("$pkg")
 done
 if [ ${#need[@]} -ne 0 ]; then
@@ -28,3 +31,7 @@ if [ ${#need[@]} -ne 0 ]; then
   "${as_root[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq
   "${as_root[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${need[@]}" >/dev/null
 fi
+
+for arch in i686 x86_64; do
+  bash "$(dirname "$0")/build-windows-lhasa.sh" "$arch"
+done

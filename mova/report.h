@@ -1,0 +1,23 @@
+// The small pieces of text that mova's reports share.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "mova/output.h"
+
+// Logs "mova: PATH: what\n" (printf-formatted what) to the standard error.
+void report(const char* path, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+
+// Logs why an output could not be written and returns the exit code for it
+// (0 for OutputResult::Ok).
+int report_output(const char* output_path, OutputResult result);
+
+// A duration in microseconds as h:mm:ss.mmm, e.g. 0:01:03.912.
+std::string duration_text(uint64_t microseconds);
+
+// Text from a file made safe for one line of a report: control characters
+// and backslashes become \xNN escapes, and anything past max_chars is cut.
+std::string printable(std::string_view text, size_t max_chars = 80);
