@@ -39,6 +39,8 @@ echo "$deb"
 
 if command -v i686-w64-mingw32-g++-posix >/dev/null 2>&1; then
   echo "== Windows zip"
+  # zlib and liblhasa for the cross compiler, as the Windows build needs them.
+  bash scripts/install-windows-deps.sh
   cmake -S . -B build-zip -G Ninja --no-warn-unused-cli -DCMAKE_BUILD_TYPE=Release -DZARNIK_WERROR=ON \
     -DBUILD_TESTING=OFF -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
   cmake --build build-zip -j2
