@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "common/version.h"
+
 namespace {
 const char* current_program_name = "";
 }  // namespace
@@ -32,5 +34,5 @@ void print_progress(const char* format, ...) {
 }
 
 void print_banner(const char* description) {
-  print_progress("%s - %s\n", current_program_name, description);
+  print_progress("%s %s - %s\n", current_program_name, kVersion, description);
 }

@@ -16,5 +16,6 @@ void log_error(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // it out at once, so that it keeps its place among the diagnostics.
 void print_progress(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// Prints the one-line banner that names the program to the standard output.
+// Prints the one-line banner that names the program and its version to the
+// standard output: "Zarnik 1.0.0 - <description>".
 void print_banner(const char* description);

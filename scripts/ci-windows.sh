@@ -103,4 +103,28 @@ PROMPT= "$WINELOADER" "build-win-$test_arch/zarnik.exe" examples/demo/demo.bin \
 cmp "$work/demo-linux.wav" "$work/demo-windows.wav"
 echo "identical: $(stat -c %s "$work/demo-linux.wav") bytes"
 
+echo "== the Windows zip: its programs under wine"
+rm -rf "build-win-$test_arch/packages"
+(cd "build-win-$test_arch" && cpack -G ZIP >/dev/null)
+mkdir "$work/zip"
+(cd "$work/zip" && cmake -E tar xf "$OLDPWD/build-win-$test_arch"/packages/zarnik-*.zip)
+zip_dir=$(echo "$work"/zip/zarnik-*)
+for text in README.txt LICENSE.txt; do
+  lines=$(wc -l <"$zip_dir/$text")
+  [ "$lines" -gt 0 ] && [ "$(grep -c $'\r$' "$zip_dir/$text")" = "$lines" ] ||
+    { echo "$text: not every line ends in CR LF" >&2; exit 1; }
+done
+PROMPT= "$WINELOADER" "$zip_dir/zarnik.exe" "$zip_dir/examples/demo.bin" \
+  -o "$work/demo-zip.wav" >/dev/null
+cmp "$work/demo-linux.wav" "$work/demo-zip.wav"
+PROMPT= "$WINELOADER" "$zip_dir/tubrel.exe" "$zip_dir/examples/demo.txt" \
+  -o "$work/demo-zip.bin" >/dev/null
+cmp "$zip_dir/examples/demo.bin" "$work/demo-zip.bin"
+if [ -f "build-win-$test_arch/mova.exe" ]; then
+  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "build-win-$test_arch/CMakeCache.txt")
+  said=$("$WINELOADER" "$zip_dir/mova.exe" --version)
+  [[ "$said" == *"$version"* ]] || { echo "the zip's mova.exe says '$said', not $version" >&2; exit 1; }
+fi
+echo "$(basename "$zip_dir").zip: $(ls "$zip_dir" | tr '\n' ' ')- the programs render and convert the demo song as on Linux"
+
 echo "== Windows stage took $(($(date +%s) - stage_start)) s"
