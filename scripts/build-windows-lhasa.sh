@@ -20,8 +20,10 @@ fi
 list=/etc/apt/sources.list.d/zarnik-deb-src.sources
 if ! apt-get source --print-uris lhasa >/dev/null 2>&1; then
   codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
-  printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: %s\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
-    "$codename" | "${as_root[@]}" tee "$list" >/dev/null
+  mirror=$(bash scripts/apt-mirror.sh)
+  [ -n "$mirror" ] || { echo "no Debian archive in apt's sources to fetch lhasa's source from" >&2; exit 1; }
+  printf 'Types: deb-src\nURIs: %s\nSuites: %s\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
+    "$mirror" "$codename" | "${as_root[@]}" tee "$list" >/dev/null
   "${as_root[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq
 fi
 

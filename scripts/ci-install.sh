@@ -69,8 +69,8 @@ check_removed() {
 }
 
 echo "== fresh Debian 12: apt-get install ./$(basename "$deb")"
-mirror="${DEBIAN_MIRROR:-http://deb.debian.org/debian}"
-if "${as_root[@]}" debootstrap --variant=minbase bookworm "$root" "$mirror" >"$work/debootstrap.log" 2>&1; then
+mirror="${DEBIAN_MIRROR:-$(bash scripts/apt-mirror.sh)}"
+if [ -n "$mirror" ] && "${as_root[@]}" debootstrap --variant=minbase bookworm "$root" "$mirror" >"$work/debootstrap.log" 2>&1; then
   in_root=("${as_root[@]}" chroot "$root")
   "${as_root[@]}" cp "$deb" "$root/tmp/"
   "${in_root[@]}" dpkg-query -W -f='${Package}\n' | sort >"$work/before"
