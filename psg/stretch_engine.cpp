@@ -254,6 +254,17 @@ void StretchEngine::synchronize() {
 
 namespace {
 
+// Runs step(0), step(1), step(2) written out one after the other: with every
+// index into the run's per-channel arrays a constant, the compiler can keep
+// those arrays in registers too (one indexed access puts the whole run in
+// memory).
+template <typename Step>
+RUN_STEP void for_each_channel(Step step) {
+  step(size_t{0});
+  step(size_t{1});
+  step(size_t{2});
+}
+
 // How a run goes. Between two changes the mixer's output is constant, so a
 // run is a series of stretches, each ending on the tick of the next change:
 //
@@ -364,7 +375,7 @@ RUN_STEP Run::Run(Chip& chip, SampleRing& ring, uint32_t ticks, const bool tone_
   // Changes per frame, roughly: at one or more, frame by frame is cheaper.
   double changes_per_frame = 0;
   constexpr double kTicksPerFrame = static_cast<double>(kClock) / kRate;
-  for (size_t i = 0; i < 3; ++i) {
+  for_each_channel([&](size_t i) {
     const ToneChannel& channel = chip.channels[i];
     tone_period_[i] = channel.period;
     tone_from_zero_[i] = channel.counter == 0;
@@ -373,7 +384,7 @@ RUN_STEP Run::Run(Chip& chip, SampleRing& ring, uint32_t ticks, const bool tone_
     gate_[i] = ChannelGate(channel, chip.noise);
     tone_due_[i] = tone_heard[i] ? std::max<uint32_t>(channel.counter, 1) : kNever;
     if (tone_heard[i]) changes_per_frame += kTicksPerFrame / channel.period;
-  }
+  });
   noise_output_ = static_cast<uint8_t>(chip.noise.output != 0);
   if (noise_heard) {
     noise_ = &chip.noise;
@@ -389,7 +400,7 @@ RUN_STEP Run::Run(Chip& chip, SampleRing& ring, uint32_t ticks, const bool tone_
     changes_per_frame += kTicksPerFrame / envelope_period_;
   }
   frame_by_frame_ = changes_per_frame >= 1.0;
-  for (size_t i = 0; i < 3; ++i) out_[i] = channel_out(i);
+  for_each_channel([&](size_t i) { out_[i] = channel_out(i); });
   frame_ = pack();
   accumulator_ = chip.accumulator;
   frames_ = ring.fill_level() / 4;
@@ -480,10 +491,10 @@ RUN_STEP bool Run::advance_envelope(uint64_t ticks) {
     chip_.envelope.counter = 0;
     chip_.advance_envelope_level();
     // The step rewrote the amplitudes of the channels that follow it.
-    for (size_t i = 0; i < 3; ++i) {
+    for_each_channel([&](size_t i) {
       if (chip_.channels[i].envelope_mode != 0)
         amplitude_[i] = chip_.channels[i].amplitude;
-    }
+    });
     to_step_ = envelope_period_;
     if (chip_.envelope.direction == 0) {
       // Holding: its steps change nothing until a restart.
@@ -501,7 +512,7 @@ RUN_STEP void Run::advance(uint64_t ticks) {
   // change reaches are mixed again.
   bool changed = false;
   if (advance_envelope(ticks)) {
-    for (size_t i = 0; i < 3; ++i) out_[i] = channel_out(i);
+    for_each_channel([&](size_t i) { out_[i] = channel_out(i); });
     changed = true;
   }
   // Written out per channel: a loop here costs more than the checks.
@@ -515,9 +526,9 @@ RUN_STEP void Run::advance(uint64_t ticks) {
     changed = true;
   }
   if (advance_noise(ticks)) {
-    for (size_t i = 0; i < 3; ++i) {
+    for_each_channel([&](size_t i) {
       if (gate_[i].noise) out_[i] = channel_out(i);
-    }
+    });
     changed = true;
   }
   if (changed) frame_ = pack();
@@ -535,9 +546,9 @@ RUN_STEP void Run::run_noise_toggles(uint64_t others) {
   uint32_t framed[2];
   for (uint8_t level = 0; level < 2; ++level) {
     noise_output_ = level;
-    for (size_t i = 0; i < 3; ++i) {
+    for_each_channel([&](size_t i) {
       if (gate_[i].noise) by_level[level][i] = channel_out(i);
-    }
+    });
     framed[level] = SampleRing::pack_frame(
         static_cast<int16_t>(by_level[level][0] + by_level[level][1]),
         static_cast<int16_t>(by_level[level][1] + by_level[level][2]));
@@ -559,9 +570,11 @@ RUN_STEP void Run::run_noise_toggles(uint64_t others) {
   } while (to_toggle_ < others);
   noise_owed_ = 0;
   noise_output_ = static_cast<uint8_t>(noise.output & 1u);
-  for (size_t i = 0; i < 3; ++i) out_[i] = by_level[noise_output_][i];
+  for_each_channel([&](size_t i) {
+    out_[i] = by_level[noise_output_][i];
+    tone_due_[i] -= spent;
+  });
   pass(spent);
-  for (uint64_t& due : tone_due_) due -= spent;
   to_step_ -= spent;
 }
 
@@ -617,10 +630,10 @@ RUN_STEP void Run::store(const bool tone_heard[3]) {
   // A heard tone's counter is its ticks to the next flip: a counter of 0 or
   // 1 flipped on the first tick, leaving one of at least 7.
   chip_.accumulator = accumulator_;
-  for (size_t i = 0; i < 3; ++i) {
+  for_each_channel([&](size_t i) {
     chip_.channels[i].flip_flop = flip_[i];
     if (tone_heard[i]) chip_.channels[i].counter = static_cast<uint16_t>(tone_due_[i]);
-  }
+  });
   if (noise_ != nullptr) {
     shift_noise(noise_, run_countdown(&noise_->counter, noise_->period, noise_owed_));
   }
