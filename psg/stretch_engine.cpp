@@ -314,7 +314,7 @@ class Run {
   bool advance_envelope(uint64_t ticks);
   void advance(uint64_t ticks);
   void apply_change(uint64_t length);
-  void run_noise_toggles(uint64_t others);
+  uint64_t run_noise_toggles(uint64_t others);
   void run_frames(uint64_t span);
   bool cross_band_edge();
   void pass(uint64_t spent);
@@ -540,7 +540,7 @@ RUN_STEP void Run::apply_change(uint64_t length) {
   pass(length);
 }
 
-RUN_STEP void Run::run_noise_toggles(uint64_t others) {
+RUN_STEP uint64_t Run::run_noise_toggles(uint64_t others) {
   // Only the channels that take the noise differ between the two frames.
   int16_t by_level[2][3] = {{out_[0], out_[1], out_[2]}, {out_[0], out_[1], out_[2]}};
   uint32_t framed[2];
@@ -576,6 +576,7 @@ RUN_STEP void Run::run_noise_toggles(uint64_t others) {
   });
   pass(spent);
   to_step_ -= spent;
+  return others;  // until_other_change() from here
 }
 
 RUN_STEP void Run::run_frames(uint64_t span) {
@@ -615,11 +616,10 @@ RUN_STEP void Run::go() {
     return;
   }
   while (remaining_ != 0) {
-    if (noise_ != nullptr) {
-      const uint64_t others = until_other_change();
-      if (to_toggle_ < others) run_noise_toggles(others);
-    }
-    const uint64_t length = std::min(until_other_change(), to_toggle_);
+    // Unheard noise never toggles (kNever), so only heard noise gets here.
+    uint64_t others = until_other_change();
+    if (to_toggle_ < others) others = run_noise_toggles(others);
+    const uint64_t length = std::min(others, to_toggle_);
     emit_stretch(length);
     apply_change(length);
     if (to_edge_ == 0 && !cross_band_edge()) break;
