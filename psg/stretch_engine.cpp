@@ -106,15 +106,17 @@ NoiseToggle next_toggle(const NoiseGenerator& noise) {
     ++shifts;
   }
   toggle.shift_register = shift_register;
+  // The first shift comes when the counter runs out and reloads it with the
+  // period (one less from a counter of 0); every later one a period after
+  // the one before.
   const uint32_t counter = noise.counter;
-  const uint64_t first = counter > 1 ? counter : 1;
-  // The first shift reloads from a counter of 1 (or 0), the rest from 1.
-  const uint32_t after_first = noise.period + (counter == 0 ? 0u : 1u) - 1;
+  const uint32_t short_reload = counter == 0 ? 1u : 0u;
+  const uint32_t first = counter > 1 ? counter : 1u;
   if (shifts == 1) {
     toggle.ticks = first;
-    toggle.counter = static_cast<uint16_t>(after_first);
+    toggle.counter = static_cast<uint16_t>(noise.period - short_reload);
   } else {
-    toggle.ticks = first + after_first + uint64_t{shifts - 2} * noise.period;
+    toggle.ticks = first - short_reload + uint64_t{shifts - 1} * noise.period;
     toggle.counter = noise.period;
   }
   return toggle;
