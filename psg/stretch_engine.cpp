@@ -128,6 +128,14 @@ uint64_t ticks_to_frame(uint32_t accumulator, uint32_t j) {
   return (j * kClock - accumulator + kRate - 1) / kRate;
 }
 
+// The same for the frame after one that has just fallen due (the accumulator
+// then below 44100), without the division: 22 ticks from an accumulator of
+// at least 1000000 - 22 x 44100, else 23.
+uint64_t ticks_after_frame(uint32_t accumulator) {
+  constexpr uint32_t kShortFrom = kClock - 22 * kRate;  // 29800
+  return accumulator >= kShortFrom ? 22 : 23;
+}
+
 // Far beyond any run: a generator that never acts within one.
 constexpr uint64_t kNever = uint64_t{1} << 62;
 
@@ -584,15 +592,15 @@ RUN_STEP uint64_t Run::run_noise_toggles(uint64_t others) {
 RUN_STEP void Run::run_frames(uint64_t span) {
   // Due frame to due frame: the generators' state on a frame's tick is all
   // that the frame shows of them.
-  for (;;) {
-    const uint64_t to_frame = ticks_to_frame(accumulator_, 1);
-    if (to_frame > span) break;
+  uint64_t to_frame = ticks_to_frame(accumulator_, 1);
+  while (to_frame <= span) {
     advance(to_frame);
     accumulator_ = static_cast<uint32_t>(accumulator_ + kRate * to_frame - kClock);
     ring_.push_frame(frame_);
     ++frames_;
     pass(to_frame);
     span -= to_frame;
+    to_frame = ticks_after_frame(accumulator_);
   }
   advance(span);
   accumulator_ += static_cast<uint32_t>(kRate * span);
