@@ -133,7 +133,10 @@ uint64_t ticks_to_frame(uint32_t accumulator, uint32_t j) {
 // at least 1000000 - 22 x 44100, else 23.
 uint64_t ticks_after_frame(uint32_t accumulator) {
   constexpr uint32_t kShortFrom = kClock - 22 * kRate;  // 29800
-  return accumulator >= kShortFrom ? 22 : 23;
+  // Arithmetic, not a choice (the sign bit of 29799 - accumulator): which
+  // of the two comes next follows no pattern a branch predictor learns, and
+  // the compiler turns a plain comparison back into a branch.
+  return 23 - ((kShortFrom - 1 - accumulator) >> 31);
 }
 
 // Far beyond any run: a generator that never acts within one.
