@@ -151,6 +151,10 @@ class SampleRing {
     typedef uint32_t Block __attribute__((vector_size(16)));
     const Block block = {frame, frame, frame, frame};
     const uint32_t bytes = 4 * count;
+    // Worked out before the stores, which the compiler must assume may
+    // change write_position_.
+    uint32_t next = write_position_ + bytes;
+    if (next >= kBytes) next -= kBytes;
     uint8_t* destination = storage_ + write_position_;
     if (write_position_ + bytes + kRepeatSlack <= kBytes) {
       // Whole 64-byte passes: no odd frames at the end to branch over.
@@ -168,8 +172,6 @@ class SampleRing {
         position = position + 4 == kBytes ? 0 : position + 4;
       }
     }
-    uint32_t next = write_position_ + bytes;
-    if (next >= kBytes) next -= kBytes;
     write_position_ = next;
     write_offset_.store(next, std::memory_order_release);
   }

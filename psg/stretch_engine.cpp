@@ -106,15 +106,17 @@ NoiseToggle next_toggle(const NoiseGenerator& noise) {
     ++shifts;
   }
   toggle.shift_register = shift_register;
+  // The first shift comes when the counter runs out and reloads it with the
+  // period (one less from a counter of 0); every later one a period after
+  // the one before.
   const uint32_t counter = noise.counter;
-  const uint64_t first = counter > 1 ? counter : 1;
-  // The first shift reloads from a counter of 1 (or 0), the rest from 1.
-  const uint32_t after_first = noise.period + (counter == 0 ? 0u : 1u) - 1;
+  const uint32_t short_reload = counter == 0 ? 1u : 0u;
+  const uint32_t first = counter > 1 ? counter : 1u;
   if (shifts == 1) {
     toggle.ticks = first;
-    toggle.counter = static_cast<uint16_t>(after_first);
+    toggle.counter = static_cast<uint16_t>(noise.period - short_reload);
   } else {
-    toggle.ticks = first + after_first + uint64_t{shifts - 2} * noise.period;
+    toggle.ticks = first - short_reload + uint64_t{shifts - 1} * noise.period;
     toggle.counter = noise.period;
   }
   return toggle;
@@ -124,6 +126,17 @@ NoiseToggle next_toggle(const NoiseGenerator& noise) {
 // tick t with accumulator + 44100 t >= j x 1000000.
 uint64_t ticks_to_frame(uint32_t accumulator, uint32_t j) {
   return (j * kClock - accumulator + kRate - 1) / kRate;
+}
+
+// The same for the frame after one that has just fallen due (the accumulator
+// then below 44100), without the division: 22 ticks from an accumulator of
+// at least 1000000 - 22 x 44100, else 23.
+uint64_t ticks_after_frame(uint32_t accumulator) {
+  constexpr uint32_t kShortFrom = kClock - 22 * kRate;  // 29800
+  // Arithmetic, not a choice (the sign bit of 29799 - accumulator): which
+  // of the two comes next follows no pattern a branch predictor learns, and
+  // the compiler turns a plain comparison back into a branch.
+  return 23 - ((kShortFrom - 1 - accumulator) >> 31);
 }
 
 // Far beyond any run: a generator that never acts within one.
@@ -254,6 +267,17 @@ void StretchEngine::synchronize() {
 
 namespace {
 
+// Runs step(0), step(1), step(2) written out one after the other: with every
+// index into the run's per-channel arrays a constant, the compiler can keep
+// those arrays in registers too (one indexed access puts the whole run in
+// memory).
+template <typename Step>
+RUN_STEP void for_each_channel(Step step) {
+  step(size_t{0});
+  step(size_t{1});
+  step(size_t{2});
+}
+
 // How a run goes. Between two changes the mixer's output is constant, so a
 // run is a series of stretches, each ending on the tick of the next change:
 //
@@ -303,7 +327,7 @@ class Run {
   bool advance_envelope(uint64_t ticks);
   void advance(uint64_t ticks);
   void apply_change(uint64_t length);
-  void run_noise_toggles(uint64_t others);
+  uint64_t run_noise_toggles(uint64_t others);
   void run_frames(uint64_t span);
   bool cross_band_edge();
   void pass(uint64_t spent);
@@ -364,7 +388,7 @@ RUN_STEP Run::Run(Chip& chip, SampleRing& ring, uint32_t ticks, const bool tone_
   // Changes per frame, roughly: at one or more, frame by frame is cheaper.
   double changes_per_frame = 0;
   constexpr double kTicksPerFrame = static_cast<double>(kClock) / kRate;
-  for (size_t i = 0; i < 3; ++i) {
+  for_each_channel([&](size_t i) {
     const ToneChannel& channel = chip.channels[i];
     tone_period_[i] = channel.period;
     tone_from_zero_[i] = channel.counter == 0;
@@ -373,7 +397,7 @@ RUN_STEP Run::Run(Chip& chip, SampleRing& ring, uint32_t ticks, const bool tone_
     gate_[i] = ChannelGate(channel, chip.noise);
     tone_due_[i] = tone_heard[i] ? std::max<uint32_t>(channel.counter, 1) : kNever;
     if (tone_heard[i]) changes_per_frame += kTicksPerFrame / channel.period;
-  }
+  });
   noise_output_ = static_cast<uint8_t>(chip.noise.output != 0);
   if (noise_heard) {
     noise_ = &chip.noise;
@@ -389,7 +413,7 @@ RUN_STEP Run::Run(Chip& chip, SampleRing& ring, uint32_t ticks, const bool tone_
     changes_per_frame += kTicksPerFrame / envelope_period_;
   }
   frame_by_frame_ = changes_per_frame >= 1.0;
-  for (size_t i = 0; i < 3; ++i) out_[i] = channel_out(i);
+  for_each_channel([&](size_t i) { out_[i] = channel_out(i); });
   frame_ = pack();
   accumulator_ = chip.accumulator;
   frames_ = ring.fill_level() / 4;
@@ -480,10 +504,10 @@ RUN_STEP bool Run::advance_envelope(uint64_t ticks) {
     chip_.envelope.counter = 0;
     chip_.advance_envelope_level();
     // The step rewrote the amplitudes of the channels that follow it.
-    for (size_t i = 0; i < 3; ++i) {
+    for_each_channel([&](size_t i) {
       if (chip_.channels[i].envelope_mode != 0)
         amplitude_[i] = chip_.channels[i].amplitude;
-    }
+    });
     to_step_ = envelope_period_;
     if (chip_.envelope.direction == 0) {
       // Holding: its steps change nothing until a restart.
@@ -501,7 +525,7 @@ RUN_STEP void Run::advance(uint64_t ticks) {
   // change reaches are mixed again.
   bool changed = false;
   if (advance_envelope(ticks)) {
-    for (size_t i = 0; i < 3; ++i) out_[i] = channel_out(i);
+    for_each_channel([&](size_t i) { out_[i] = channel_out(i); });
     changed = true;
   }
   // Written out per channel: a loop here costs more than the checks.
@@ -515,9 +539,9 @@ RUN_STEP void Run::advance(uint64_t ticks) {
     changed = true;
   }
   if (advance_noise(ticks)) {
-    for (size_t i = 0; i < 3; ++i) {
+    for_each_channel([&](size_t i) {
       if (gate_[i].noise) out_[i] = channel_out(i);
-    }
+    });
     changed = true;
   }
   if (changed) frame_ = pack();
@@ -529,15 +553,15 @@ RUN_STEP void Run::apply_change(uint64_t length) {
   pass(length);
 }
 
-RUN_STEP void Run::run_noise_toggles(uint64_t others) {
+RUN_STEP uint64_t Run::run_noise_toggles(uint64_t others) {
   // Only the channels that take the noise differ between the two frames.
   int16_t by_level[2][3] = {{out_[0], out_[1], out_[2]}, {out_[0], out_[1], out_[2]}};
   uint32_t framed[2];
   for (uint8_t level = 0; level < 2; ++level) {
     noise_output_ = level;
-    for (size_t i = 0; i < 3; ++i) {
+    for_each_channel([&](size_t i) {
       if (gate_[i].noise) by_level[level][i] = channel_out(i);
-    }
+    });
     framed[level] = SampleRing::pack_frame(
         static_cast<int16_t>(by_level[level][0] + by_level[level][1]),
         static_cast<int16_t>(by_level[level][1] + by_level[level][2]));
@@ -559,24 +583,27 @@ RUN_STEP void Run::run_noise_toggles(uint64_t others) {
   } while (to_toggle_ < others);
   noise_owed_ = 0;
   noise_output_ = static_cast<uint8_t>(noise.output & 1u);
-  for (size_t i = 0; i < 3; ++i) out_[i] = by_level[noise_output_][i];
+  for_each_channel([&](size_t i) {
+    out_[i] = by_level[noise_output_][i];
+    tone_due_[i] -= spent;
+  });
   pass(spent);
-  for (uint64_t& due : tone_due_) due -= spent;
   to_step_ -= spent;
+  return others;  // until_other_change() from here
 }
 
 RUN_STEP void Run::run_frames(uint64_t span) {
   // Due frame to due frame: the generators' state on a frame's tick is all
   // that the frame shows of them.
-  for (;;) {
-    const uint64_t to_frame = ticks_to_frame(accumulator_, 1);
-    if (to_frame > span) break;
+  uint64_t to_frame = ticks_to_frame(accumulator_, 1);
+  while (to_frame <= span) {
     advance(to_frame);
     accumulator_ = static_cast<uint32_t>(accumulator_ + kRate * to_frame - kClock);
     ring_.push_frame(frame_);
     ++frames_;
     pass(to_frame);
     span -= to_frame;
+    to_frame = ticks_after_frame(accumulator_);
   }
   advance(span);
   accumulator_ += static_cast<uint32_t>(kRate * span);
@@ -602,11 +629,10 @@ RUN_STEP void Run::go() {
     return;
   }
   while (remaining_ != 0) {
-    if (noise_ != nullptr) {
-      const uint64_t others = until_other_change();
-      if (to_toggle_ < others) run_noise_toggles(others);
-    }
-    const uint64_t length = std::min(until_other_change(), to_toggle_);
+    // Unheard noise never toggles (kNever), so only heard noise gets here.
+    uint64_t others = until_other_change();
+    if (to_toggle_ < others) others = run_noise_toggles(others);
+    const uint64_t length = std::min(others, to_toggle_);
     emit_stretch(length);
     apply_change(length);
     if (to_edge_ == 0 && !cross_band_edge()) break;
@@ -617,10 +643,10 @@ RUN_STEP void Run::store(const bool tone_heard[3]) {
   // A heard tone's counter is its ticks to the next flip: a counter of 0 or
   // 1 flipped on the first tick, leaving one of at least 7.
   chip_.accumulator = accumulator_;
-  for (size_t i = 0; i < 3; ++i) {
+  for_each_channel([&](size_t i) {
     chip_.channels[i].flip_flop = flip_[i];
     if (tone_heard[i]) chip_.channels[i].counter = static_cast<uint16_t>(tone_due_[i]);
-  }
+  });
   if (noise_ != nullptr) {
     shift_noise(noise_, run_countdown(&noise_->counter, noise_->period, noise_owed_));
   }
