@@ -120,7 +120,8 @@ TEST(ExitWait, CtrlCDuringTheWaitRestoresTheTerminalAndEndsByTheSignal) {
   for (const char* program : {ZARNIK_EXE, TUBREL_EXE}) {
     TerminalRun run(program, nullptr);
     ASSERT_TRUE(run.started());
-    ASSERT_TRUE(run.terminal_is_cooked());
+    // A new pseudo-terminal starts cooked; asking here would race with a
+    // program quick enough to be in its wait already.
     // Ctrl-C only once the wait has switched the terminal to single keys.
     const auto deadline = std::chrono::steady_clock::now() + 5s;
     while (run.terminal_is_cooked() && std::chrono::steady_clock::now() < deadline) {
