@@ -44,22 +44,22 @@ std::vector<YmFrame> random_frames(int count, bool spare_bits, unsigned seed) {
 
 TEST(SongImport, EveryYmVariantReplaysToItsFramesAtTheirTimes) {
   struct Case {
-    YmSpec spec;
+    YmRecipe recipe;
     bool lha;
   };
-  const Case cases[] = {{ym_spec("YM2!"), false},
-                        {ym_spec("YM3!"), false},
-                        {ym_spec("YM3b", true, 50, 7), false},
-                        {ym_spec("YM5!"), false},
-                        {ym_spec("YM6!", false, 60), false},
-                        {ym_spec("YM3!"), true},
-                        {ym_spec("YM6!", false), true}};
+  const Case cases[] = {{ym_recipe("YM2!"), false},
+                        {ym_recipe("YM3!"), false},
+                        {ym_recipe("YM3b", true, 50, 7), false},
+                        {ym_recipe("YM5!"), false},
+                        {ym_recipe("YM6!", false, 60), false},
+                        {ym_recipe("YM3!"), true},
+                        {ym_recipe("YM6!", false), true}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.spec.magic + (c.lha ? " in LHA" : ""));
+    SCOPED_TRACE(c.recipe.magic + (c.lha ? " in LHA" : ""));
     const bool is_new =
-        c.spec.magic.starts_with("YM5") || c.spec.magic.starts_with("YM6");
+        c.recipe.magic.starts_with("YM5") || c.recipe.magic.starts_with("YM6");
     const auto frames = random_frames(300, !is_new, 1);
-    const Bytes file = ym_file(c.spec, frames);
+    const Bytes file = ym_file(c.recipe, frames);
     // At 1 MHz the periods stay as they are, apart from the period-0 rules.
     const ImportResult result = import(c.lha ? lh0_archive(file) : file, 1000000);
     if (c.lha && !ZARNIK_LHA) {  // a build without liblhasa says so
@@ -67,13 +67,13 @@ TEST(SongImport, EveryYmVariantReplaysToItsFramesAtTheirTimes) {
       continue;
     }
     ASSERT_EQ(result.status, ImportStatus::Ok) << result.error;
-    const double rate = is_new ? c.spec.rate : 50;
+    const double rate = is_new ? c.recipe.rate : 50;
     // YM2! uses registers 10 to 12 its own way (Ym2FramesKeepTheirOwnRules).
-    const bool is_ym2 = c.spec.magic == "YM2!";
+    const bool is_ym2 = c.recipe.magic == "YM2!";
     EXPECT_EQ(result.info.frames, frames.size());
     EXPECT_EQ(result.info.author, is_new ? "Author" : "");
     EXPECT_EQ(result.info.loop_frame,
-              c.spec.magic == "YM3b" || is_new ? int64_t{c.spec.loop} : -1);
+              c.recipe.magic == "YM3b" || is_new ? int64_t{c.recipe.loop} : -1);
     for (size_t i = 0; i < frames.size(); ++i) {
       const uint64_t time = static_cast<uint64_t>(std::llround(i * 1e6 / rate));
       const auto regs = replay(result.writes, time);
@@ -99,7 +99,7 @@ TEST(SongImport, EveryYmVariantReplaysToItsFramesAtTheirTimes) {
   }
   // A YM3b loop frame stored little-endian (07 00 00 00) is frame 7.
   const Bytes little =
-      ym_file(ym_spec("YM3b", true, 50, 0x07000000), random_frames(9, 1, 1));
+      ym_file(ym_recipe("YM3b", true, 50, 0x07000000), random_frames(9, 1, 1));
   EXPECT_EQ(import(little).info.loop_frame, 7);
 }
 
@@ -115,7 +115,7 @@ TEST(SongImport, Ym2FramesKeepTheirOwnRules) {
   for (const auto& f : frames)
     file.push_back({0, 0, 0, 0, 0, 0, 0, 0x38, 0, 0, uint8_t(f[0]), uint8_t(f[1]),
                     uint8_t(f[2]), uint8_t(f[3])});
-  const ImportResult result = import(ym_file(ym_spec("YM2!"), file), 1000000);
+  const ImportResult result = import(ym_file(ym_recipe("YM2!"), file), 1000000);
   for (uint64_t i = 0; i < std::size(frames); ++i) {
     const auto regs = replay(result.writes, i * 20000);
     EXPECT_EQ((std::array{regs[10], regs[11], regs[12], regs[13]}),
@@ -145,7 +145,7 @@ TEST(SongImport, PeriodsAreRescaledRoundedClampedAndNeverZeroedOrFrozen) {
   // Tuning error: period 3 at 2 MHz becomes 2 instead of 1.5, 498 cents off.
   std::vector<YmFrame> frames(2, YmFrame{});
   frames[0][0] = 3, frames[1][0] = 200, frames[0][13] = frames[1][13] = 0xFF;
-  const ImportResult result = import(ym_file(ym_spec("YM3!"), frames));
+  const ImportResult result = import(ym_file(ym_recipe("YM3!"), frames));
   EXPECT_NEAR(result.info.tuning_worst_cents, 498.04, 0.01);
   EXPECT_NEAR(result.info.tuning_mean_cents, 498.04 / 2, 0.01);
 }
@@ -165,7 +165,7 @@ TEST(SongImport, CountsEnvelopePeriodChangesWithoutAShapeWrite) {
       frames.push_back(YmFrame{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
                                static_cast<uint8_t>(period), 0,
                                static_cast<uint8_t>(shape)});
-    EXPECT_EQ(import(ym_file(ym_spec("YM3!"), frames), 1000000).info.restarts_added,
+    EXPECT_EQ(import(ym_file(ym_recipe("YM3!"), frames), 1000000).info.restarts_added,
               c.restarts);
   }
 }
@@ -196,10 +196,10 @@ TEST(SongImport, TimerEffectsBecomeWritesAtTheTimerRate) {
     frame[1] = c.r1, frame[3] = c.r3, frame[8] = c.volume_a, frame[13] = 0xFF;
     // Timer: predivisor 4 (code 1), count 123: 4995 Hz, a tick of 200.2 µs.
     frame[6] = 1 << 5, frame[14] = 123, frame[8] |= 1 << 5, frame[15] = 123;
-    YmSpec spec = ym_spec(c.magic);
-    spec.attributes = c.attributes;
-    spec.drums = {Bytes{0}, c.drum};
-    const ImportResult result = import(ym_file(spec, {frame, frame, frame}), 1000000);
+    YmRecipe recipe = ym_recipe(c.magic);
+    recipe.attributes = c.attributes;
+    recipe.drums = {Bytes{0}, c.drum};
+    const ImportResult result = import(ym_file(recipe, {frame, frame, frame}), 1000000);
     ASSERT_EQ(result.status, ImportStatus::Ok) << result.error;
     EXPECT_EQ(replay(result.writes, 0)[1], c.r1 & 15) << "flag bits cleared";
     std::vector<uint64_t> times;
@@ -295,7 +295,7 @@ TEST(SongImport, RealLh5ArchiveUnpacks) {
   for (int f = 0; f < 40; ++f)
     for (int r = 0; r < 14; ++r) frames[f][r] = static_cast<uint8_t>(7 * f + r);
   const ImportResult packed = import(archive),
-                     plain = import(ym_file(ym_spec("YM3!"), frames));
+                     plain = import(ym_file(ym_recipe("YM3!"), frames));
   ASSERT_EQ(packed.status, ImportStatus::Ok) << packed.error;
   ASSERT_EQ(packed.writes.size(), plain.writes.size());
   EXPECT_TRUE(std::equal(packed.writes.begin(), packed.writes.end(), plain.writes.begin(),
@@ -307,7 +307,7 @@ TEST(SongImport, RealLh5ArchiveUnpacks) {
 }
 
 TEST(SongImport, BadInputIsMalformedWithItsReason) {
-  YmSpec ym5 = ym_spec("YM5!", false);
+  YmRecipe ym5 = ym_recipe("YM5!", false);
   Bytes cut = ym_file(ym5, std::vector<YmFrame>(1152));
   cut.resize(cut.size() - 4);                             // no End!
   cut[12] = 0, cut[13] = 0, cut[14] = 0x18, cut[15] = 0;  // 6144 frames
@@ -316,7 +316,7 @@ TEST(SongImport, BadInputIsMalformedWithItsReason) {
   Bytes wrong_check = huge, no_rate = ym_file(ym5, std::vector<YmFrame>(2));
   wrong_check[5] = 'x';
   no_rate[26] = no_rate[27] = 0;
-  YmSpec drum = ym_spec("YM6!");
+  YmRecipe drum = ym_recipe("YM6!");
   drum.drums = {Bytes(40)};
   Bytes drum_cut = ym_file(drum, {});
   drum_cut.resize(50);
@@ -328,7 +328,7 @@ TEST(SongImport, BadInputIsMalformedWithItsReason) {
   Bytes vgm_long = vgm_file({0xA0, 0, 1, 0x66});
   vgm_long[4] += 10;
   const Bytes vgz = gzip(vgm_file({0xA0, 0, 1, 0x66}));
-  Bytes lha_cut = lh0_archive(ym_file(ym_spec("YM3!"), std::vector<YmFrame>(10)));
+  Bytes lha_cut = lh0_archive(ym_file(ym_recipe("YM3!"), std::vector<YmFrame>(10)));
   Bytes lha_crc = lha_cut;
   lha_cut.resize(lha_cut.size() - 30);
   lha_crc[40] ^= 1;

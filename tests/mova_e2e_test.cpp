@@ -132,9 +132,9 @@ std::vector<std::string> differential_songs() {
   for (YmFrame& frame : frames) {
     for (uint8_t& value : frame) value = static_cast<uint8_t>(random());
   }
-  YmSpec spec = ym_spec("YM6!", false);
-  spec.drums.push_back(Bytes(500, 0x9C));
-  const Bytes ym = ym_file(spec, frames);
+  YmRecipe recipe = ym_recipe("YM6!", false);
+  recipe.drums.push_back(Bytes(500, 0x9C));
+  const Bytes ym = ym_file(recipe, frames);
   Bytes commands;
   for (int i = 0; i < 200; ++i) {
     commands.insert(commands.end(), {0xA0, static_cast<uint8_t>(i % 14),

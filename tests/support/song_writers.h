@@ -20,7 +20,7 @@ inline void put_le(Bytes& out, uint32_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
 }
 
-struct YmSpec {
+struct YmRecipe {
   std::string magic;  // YM2!, YM3!, YM3b, YM5!, YM6!
   bool interleaved;   // YM5!/YM6! only: YM2!/YM3! always are
   uint32_t clock;
@@ -30,26 +30,26 @@ struct YmSpec {
   uint32_t attributes;  // besides the interleave bit
 };
 
-inline YmSpec ym_spec(const char* magic, bool interleaved = true, uint16_t rate = 50,
-                      uint32_t loop = 0) {
+inline YmRecipe ym_recipe(const char* magic, bool interleaved = true, uint16_t rate = 50,
+                          uint32_t loop = 0) {
   return {magic, interleaved, 2000000, rate, loop, {}, 0};
 }
 
-inline Bytes ym_file(const YmSpec& spec, const std::vector<YmFrame>& frames) {
-  Bytes out(spec.magic.begin(), spec.magic.end());
-  const bool is_new = spec.magic == "YM5!" || spec.magic == "YM6!";
+inline Bytes ym_file(const YmRecipe& recipe, const std::vector<YmFrame>& frames) {
+  Bytes out(recipe.magic.begin(), recipe.magic.end());
+  const bool is_new = recipe.magic == "YM5!" || recipe.magic == "YM6!";
   const int registers = is_new ? 16 : 14;
-  const bool interleaved = !is_new || spec.interleaved;
+  const bool interleaved = !is_new || recipe.interleaved;
   if (is_new) {
     out.insert(out.end(), {'L', 'e', 'O', 'n', 'A', 'r', 'D', '!'});
     put_be(out, static_cast<uint32_t>(frames.size()), 4);
-    put_be(out, spec.attributes | (interleaved ? 1 : 0), 4);
-    put_be(out, static_cast<uint32_t>(spec.drums.size()), 2);
-    put_be(out, spec.clock, 4);
-    put_be(out, spec.rate, 2);
-    put_be(out, spec.loop, 4);
+    put_be(out, recipe.attributes | (interleaved ? 1 : 0), 4);
+    put_be(out, static_cast<uint32_t>(recipe.drums.size()), 2);
+    put_be(out, recipe.clock, 4);
+    put_be(out, recipe.rate, 2);
+    put_be(out, recipe.loop, 4);
     put_be(out, 0, 2);
-    for (const Bytes& drum : spec.drums) {
+    for (const Bytes& drum : recipe.drums) {
       put_be(out, static_cast<uint32_t>(drum.size()), 4);
       out.insert(out.end(), drum.begin(), drum.end());
     }
@@ -61,7 +61,7 @@ inline Bytes ym_file(const YmSpec& spec, const std::vector<YmFrame>& frames) {
     for (int inner = 0;
          inner < (interleaved ? static_cast<int>(frames.size()) : registers); ++inner)
       out.push_back(interleaved ? frames[inner][outer] : frames[outer][inner]);
-  if (spec.magic == "YM3b") put_be(out, spec.loop, 4);
+  if (recipe.magic == "YM3b") put_be(out, recipe.loop, 4);
   if (is_new) out.insert(out.end(), {'E', 'n', 'd', '!'});
   return out;
 }
