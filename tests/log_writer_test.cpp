@@ -8,26 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/logs.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
-struct Event {
-  uint32_t delay;
-  uint8_t reg;
-  uint8_t value;
-  bool operator==(const Event&) const = default;
-};
-
-// Every event as a driver reads it: the first without its delay.
-std::vector<Event> read_all(RegisterLog& log) {
-  std::vector<Event> read;
-  Event e{};
-  if (!log.event_reader(nullptr, &e.reg, &e.value)) return read;
-  read.push_back(e);
-  while (log.event_reader(&e.delay, &e.reg, &e.value)) read.push_back(e);
-  return read;
-}
+using Event = LogEvent;
 
 // Writes that start anywhere in 64 bits of time, with pauses of 0, short
 // ones and ones up to the largest each form carries.
@@ -60,7 +46,8 @@ TEST(LogWriter, WrittenLogsReadBackAsTheWritesInMemory) {
       ASSERT_TRUE(open_register_log(from_file, path.c_str(), LogOpenRules::Player));
       RegisterLog in_memory;
       open_register_log(in_memory, writes);
-      EXPECT_EQ(read_all(from_file), read_all(in_memory)) << "seed " << seed;
+      EXPECT_EQ(read_all_events(from_file), read_all_events(in_memory))
+          << "seed " << seed;
       from_file.close();
     }
   }

@@ -12,16 +12,7 @@
 
 namespace {
 
-struct Event {
-  uint32_t delay;
-  uint8_t reg;
-  uint8_t value;
-  bool operator==(const Event&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& out, const Event& e) {
-  return out << "{" << e.delay << ", " << int{e.reg} << ", " << int{e.value} << "}";
-}
+using Event = LogEvent;
 
 class RegisterLogFile : public testing::Test {
  protected:
@@ -37,15 +28,7 @@ class RegisterLogFile : public testing::Test {
   }
   std::string path() const { return dir_.file("log"); }
 
-  // Reads the whole log as a driver does: the first event without a delay.
-  std::vector<Event> events() {
-    std::vector<Event> read;
-    Event e{};
-    if (!log_.event_reader(nullptr, &e.reg, &e.value)) return read;
-    read.push_back(e);
-    while (log_.event_reader(&e.delay, &e.reg, &e.value)) read.push_back(e);
-    return read;
-  }
+  std::vector<Event> events() { return read_all_events(log_); }
 
   void TearDown() override { log_.close(); }
 
