@@ -45,6 +45,11 @@ FILE* create_exclusive_file(const char* path, const char* permissions_from);
 // file; false when it reports that it could not store it.
 bool sync_to_storage(FILE* stream);
 
+// Asks the system to start writing what it holds of the stream's file to
+// the storage, without waiting: a later sync_to_storage() then has little
+// left to wait for. Only a hint; does nothing where the system has no way.
+void start_storing(FILE* stream);
+
 // Renames from to to, replacing the file to names in one step, and makes the
 // new name durable; false on failure, with both names as they were.
 bool replace_file(const char* from, const char* to);

@@ -90,6 +90,14 @@ bool sync_to_storage(FILE* stream) {
   return fsync(fileno(stream)) == 0;
 }
 
+void start_storing(FILE* stream) {
+#if defined(__linux__)
+  sync_file_range(fileno(stream), 0, 0, SYNC_FILE_RANGE_WRITE);
+#else
+  (void)stream;
+#endif
+}
+
 bool replace_file(const char* from, const char* to) {
   if (rename(from, to) != 0) return false;
   // The rename itself lives in the folder: store the folder too, so that the

@@ -136,6 +136,10 @@ bool sync_to_storage(FILE* stream) {
   return _commit(_fileno(stream)) == 0;
 }
 
+void start_storing(FILE* /*stream*/) {
+  // No hint here that does not wait: the final sync does all of it.
+}
+
 bool replace_file(const char* from, const char* to) {
   // ReplaceFile keeps the replaced file's attributes and security; a name
   // that holds no file yet is simply moved to.
