@@ -122,14 +122,8 @@ NoiseToggle next_toggle(const NoiseGenerator& noise) {
   return toggle;
 }
 
-// The tick on which the j-th frame from now falls due (j >= 1): the first
-// tick t with accumulator + 44100 t >= j x 1000000.
-uint64_t ticks_to_frame(uint32_t accumulator, uint32_t j) {
-  return (j * kClock - accumulator + kRate - 1) / kRate;
-}
-
-// The same for the frame after one that has just fallen due (the accumulator
-// then below 44100), without the division: 22 ticks from an accumulator of
+// Ticks from a frame that has just fallen due (the accumulator then below
+// 44100) to the next, without a division: 22 ticks from an accumulator of
 // at least 1000000 - 22 x 44100, else 23.
 uint64_t ticks_after_frame(uint32_t accumulator) {
   constexpr uint32_t kShortFrom = kClock - 22 * kRate;  // 29800
@@ -278,16 +272,18 @@ RUN_STEP void for_each_channel(Step step) {
   step(size_t{2});
 }
 
-// How a run goes. Between two changes the mixer's output is constant, so a
-// run is a series of stretches, each ending on the tick of the next change:
+// How a run goes. Each generator's next change is kept as the tick of the run
+// on which it comes (kNever when it cannot come), and so are the run's end
+// and the frame that takes the ring's fill level into another band. Between
+// two changes the mixer's output is constant, so a run is a series of
+// stretches, each ending on the tick of the next change:
 //
-//   1. until_other_change() and to_toggle: the nearest of the next flip of a
-//      heard tone, the next toggle of heard noise (a shift that finds bit 0
-//      set), the next step of a followed envelope, the frame that takes the
-//      ring's fill level into another band, and the end of the run;
-//   2. emit_stretch(): every frame due before that tick is the current frame;
-//   3. apply_change(): that tick, as Chip::tick() runs it (envelope, tones,
-//      noise: advance()), then the frame due on it, if any;
+//   1. run_stretches(): the nearest of the next flip of a heard tone, the
+//      next toggle of heard noise (a shift that finds bit 0 set), the next
+//      step of a followed envelope, the band edge and the end of the run;
+//   2. fill(): every frame due before that tick is the current frame;
+//   3. advance_to(): that tick, as Chip::tick() runs it (envelope, tones,
+//      noise), then the frame due on it, if any (step_to() does 2 and 3);
 //   4. cross_band_edge(): at a band edge, the feedback of the band left is
 //      settled; the run ends when the ring asks for a flush.
 //
@@ -296,7 +292,7 @@ RUN_STEP void for_each_channel(Step step) {
 // there, between two frames worked out once. And where changes come about as
 // often as frames or more (fast noise, high tones, a fast envelope), stretches
 // would be shorter than a frame: run_frames() then goes from due frame to due
-// frame, moving every generator on with the same advance().
+// frame, moving every generator on to each with the same advance_to().
 //
 // The run works on copies of the state it changes, which the compiler can
 // keep in registers (stores into the ring's storage may alias any memory):
@@ -306,31 +302,36 @@ class Run {
  public:
   Run(Chip& chip, SampleRing& ring, uint32_t ticks, const bool tone_heard[3],
       bool noise_heard, bool envelope_heard);
-  uint32_t remaining() const { return remaining_; }
+  uint32_t remaining() const { return static_cast<uint32_t>(end_ - now_); }
   // Runs stretch after stretch (or frame after frame) until the ticks are
   // used up or the ring asks for a flush.
   void go();
   // Puts the state back into the chip and the ring.
   void store(const bool tone_heard[3]);
 
-  // Set when the envelope began to hold during the run, at hold_tick ticks
-  // into it.
+  // Set when the envelope began to hold during the run, on tick hold_tick.
   bool envelope_held = false;
   uint64_t hold_tick = 0;
 
  private:
-  uint64_t until_other_change() const;
-  void emit_stretch(uint64_t length);
-  void resample_last_tick();
-  bool advance_tone(size_t i, uint64_t ticks);
-  bool advance_noise(uint64_t ticks);
-  bool advance_envelope(uint64_t ticks);
-  void advance(uint64_t ticks);
-  void apply_change(uint64_t length);
-  uint64_t run_noise_toggles(uint64_t others);
-  void run_frames(uint64_t span);
+  // Frames due from the run's first tick through `tick`.
+  uint64_t frames_through(uint64_t tick) const {
+    return (start_accumulator_ + kRate * tick) / kClock;
+  }
+  // The tick on which the run's j-th frame falls due (j >= 1).
+  uint64_t frame_tick(uint64_t j) const {
+    return (j * kClock - start_accumulator_ + kRate - 1) / kRate;
+  }
+  void fill(uint64_t count);
+  bool advance_tone(size_t i, uint64_t tick);
+  bool advance_noise(uint64_t tick);
+  bool advance_envelope(uint64_t tick);
+  void advance_to(uint64_t tick);
+  void step_to(uint64_t tick);
+  void run_noise_toggles(uint64_t others);
+  void run_stretches(uint64_t stop);
+  void run_frames(uint64_t stop);
   bool cross_band_edge();
-  void pass(uint64_t spent);
   int16_t channel_out(size_t i) const {
     return gate_[i].output(amplitude_[i], flip_[i], noise_output_);
   }
@@ -341,166 +342,126 @@ class Run {
 
   Chip& chip_;
   SampleRing& ring_;
-  uint32_t ticks_ = 0;      // asked for
-  uint32_t remaining_ = 0;  // not run yet
+  uint64_t now_ = 0;  // ticks run
+  uint64_t end_ = 0;  // ticks asked for
   bool frame_by_frame_ = false;
 
-  // Per channel: ticks until its flip-flop flips (kNever when unheard), the
-  // period it reloads with, whether the next reload comes from a counter of
-  // 0 (one tick early), and the gate and amplitude that give its output.
-  uint64_t tone_due_[3] = {};
+  // Per channel: the tick of its flip-flop's next flip (kNever when
+  // unheard), the ticks to the flip after that (one less than the period
+  // for a counter that starts from 0), the period, and the gate and
+  // amplitude that give its output.
+  uint64_t flip_at_[3] = {};
+  uint32_t reload_[3] = {};
   uint32_t tone_period_[3] = {};
-  bool tone_from_zero_[3] = {};
   uint8_t flip_[3] = {};
   int16_t amplitude_[3] = {};
   ChannelGate gate_[3];
 
-  // Heard noise runs only at the shifts that toggle its output; the ticks in
-  // between are owed to it and paid on those shifts and at the end.
+  // Heard noise runs only at the shifts that toggle its output; the ticks
+  // since the last of them are owed to it and paid at the end.
   NoiseGenerator* noise_ = nullptr;  // null when unheard
   uint8_t noise_output_ = 0;
-  uint64_t noise_owed_ = 0;
+  uint64_t toggled_at_ = 0;
   NoiseToggle toggle_{kNever, 0, 0};
-  uint64_t to_toggle_ = kNever;
+  uint64_t toggle_at_ = kNever;
 
-  // The envelope: ticks to its next step (kNever when unheard or frozen).
+  // The envelope: the tick of its next step (kNever when unheard or frozen).
   bool envelope_heard_ = false;
   uint32_t envelope_period_ = 0;
-  uint64_t to_step_ = kNever;
+  uint64_t step_at_ = kNever;
 
-  // The output: each channel's share, the frame they make, the resampler.
+  // The output: each channel's share and the frame they make; the frames put
+  // into the ring so far, all those due through now_.
   int16_t out_[3] = {};
   uint32_t frame_ = 0;
-  uint32_t accumulator_ = 0;
+  uint32_t start_accumulator_ = 0;
+  uint64_t put_ = 0;
 
-  // The ring: frames held, the band they are in, ticks counted in that band,
-  // ticks to the frame that enters the next band, the drift correction.
-  uint32_t frames_ = 0;
+  // The ring: frames held at the start, the band they are in, the tick from
+  // which the ticks in the band are counted, the band edge, the drift
+  // correction.
+  uint32_t start_frames_ = 0;
   Band band_ = Band::Middle;
-  uint64_t band_ticks_ = 0;
-  uint64_t to_edge_ = 0;
+  uint64_t band_from_ = 0;
+  uint64_t edge_at_ = 0;
   int16_t drift_ = 0;
 };
 
 RUN_STEP Run::Run(Chip& chip, SampleRing& ring, uint32_t ticks, const bool tone_heard[3],
                   bool noise_heard, bool envelope_heard)
-    : chip_(chip), ring_(ring), ticks_(ticks), remaining_(ticks) {
+    : chip_(chip), ring_(ring), end_(ticks) {
   // Changes per frame, roughly: at one or more, frame by frame is cheaper.
   double changes_per_frame = 0;
   constexpr double kTicksPerFrame = static_cast<double>(kClock) / kRate;
   for_each_channel([&](size_t i) {
     const ToneChannel& channel = chip.channels[i];
     tone_period_[i] = channel.period;
-    tone_from_zero_[i] = channel.counter == 0;
+    // A counter of 0 or 1 flips on the first tick; from 0 the next reload
+    // comes one tick early.
+    reload_[i] = channel.period - (channel.counter == 0 ? 1u : 0u);
     flip_[i] = channel.flip_flop;
     amplitude_[i] = channel.amplitude;
     gate_[i] = ChannelGate(channel, chip.noise);
-    tone_due_[i] = tone_heard[i] ? std::max<uint32_t>(channel.counter, 1) : kNever;
+    flip_at_[i] = tone_heard[i] ? std::max<uint32_t>(channel.counter, 1) : kNever;
     if (tone_heard[i]) changes_per_frame += kTicksPerFrame / channel.period;
   });
   noise_output_ = static_cast<uint8_t>(chip.noise.output != 0);
   if (noise_heard) {
     noise_ = &chip.noise;
     toggle_ = next_toggle(chip.noise);
-    to_toggle_ = toggle_.ticks;
+    toggle_at_ = toggle_.ticks;
     // Half the shifts toggle the output.
     changes_per_frame += kTicksPerFrame / (2.0 * chip.noise.period);
   }
   envelope_heard_ = envelope_heard && chip.envelope.period != 0;
   envelope_period_ = chip.envelope.period;
   if (envelope_heard_) {
-    to_step_ = envelope_period_ - chip.envelope.counter;
+    step_at_ = envelope_period_ - chip.envelope.counter;
     changes_per_frame += kTicksPerFrame / envelope_period_;
   }
   frame_by_frame_ = changes_per_frame >= 1.0;
   for_each_channel([&](size_t i) { out_[i] = channel_out(i); });
   frame_ = pack();
-  accumulator_ = chip.accumulator;
-  frames_ = ring.fill_level() / 4;
-  band_ = SampleRing::band_of(frames_ * 4);
+  start_accumulator_ = chip.accumulator;
+  start_frames_ = ring.fill_level() / 4;
+  band_ = SampleRing::band_of(start_frames_ * 4);
   drift_ = ring.drift_correction();
-  to_edge_ = ticks_to_frame(accumulator_, next_band_edge(frames_) - frames_);
+  edge_at_ = frame_tick(next_band_edge(start_frames_) - start_frames_);
 }
 
-RUN_STEP uint64_t Run::until_other_change() const {
-  uint64_t ticks = std::min<uint64_t>(remaining_, to_edge_);
-  ticks = std::min(ticks, std::min(tone_due_[0], std::min(tone_due_[1], tone_due_[2])));
-  return std::min(ticks, to_step_);
+RUN_STEP void Run::fill(uint64_t count) {
+  if (count != 0) ring_.push_repeated(frame_, static_cast<uint32_t>(count));
 }
 
-RUN_STEP void Run::pass(uint64_t spent) {
-  remaining_ -= static_cast<uint32_t>(spent);
-  to_edge_ -= spent;
-  band_ticks_ += spent;
-}
-
-RUN_STEP void Run::emit_stretch(uint64_t length) {
-  // The frames that fall due in the first length - 1 ticks: all the current
-  // frame. 44100 x (2^32 - 1) still fits in 64 bits.
-  const uint64_t sum = accumulator_ + kRate * (length - 1);
-  const uint32_t due = static_cast<uint32_t>(sum / kClock);
-  accumulator_ = static_cast<uint32_t>(sum - due * kClock);
-  if (due != 0) {
-    ring_.push_repeated(frame_, due);
-    frames_ += due;
-  }
-}
-
-RUN_STEP void Run::resample_last_tick() {
-  accumulator_ += Chip::kFrameRate;
-  if (accumulator_ >= Chip::kChipClock) {
-    accumulator_ -= Chip::kChipClock;
-    ring_.push_frame(frame_);
-    ++frames_;
-  }
-}
-
-// Each advance_*() moves one generator on by `ticks` and tells whether it
-// changed what the mixer hears on the last of them or before.
-RUN_STEP bool Run::advance_tone(size_t i, uint64_t ticks) {
-  if (tone_due_[i] > ticks) {
-    tone_due_[i] -= ticks;
-    return false;
-  }
-  ticks -= tone_due_[i];
-  flip_[i] ^= 1u;
-  uint64_t next = tone_period_[i] - (tone_from_zero_[i] ? 1u : 0u);
-  tone_from_zero_[i] = false;
-  for (; next <= ticks; next = tone_period_[i]) {
-    ticks -= next;
+// Each advance_*() moves one generator on to `tick` and tells whether it
+// changed what the mixer hears on that tick or before.
+RUN_STEP bool Run::advance_tone(size_t i, uint64_t tick) {
+  if (flip_at_[i] > tick) return false;
+  do {
     flip_[i] ^= 1u;
-  }
-  tone_due_[i] = next - ticks;
+    flip_at_[i] += reload_[i];
+    reload_[i] = tone_period_[i];
+  } while (flip_at_[i] <= tick);
   return true;
 }
 
-RUN_STEP bool Run::advance_noise(uint64_t ticks) {
-  if (noise_ == nullptr) return false;
-  bool changed = false;
-  for (; to_toggle_ <= ticks; changed = true) {
-    ticks -= to_toggle_;
+RUN_STEP bool Run::advance_noise(uint64_t tick) {
+  if (toggle_at_ > tick) return false;
+  do {
     noise_->shift_register = toggle_.shift_register;
     noise_->counter = toggle_.counter;
     noise_->shift();
-    noise_owed_ = 0;
-    noise_output_ = static_cast<uint8_t>(noise_->output != 0);
+    toggled_at_ = toggle_at_;
     toggle_ = next_toggle(*noise_);
-    to_toggle_ = toggle_.ticks;
-  }
-  to_toggle_ -= ticks;
-  noise_owed_ += ticks;
-  return changed;
+    toggle_at_ += toggle_.ticks;
+  } while (toggle_at_ <= tick);
+  noise_output_ = static_cast<uint8_t>(noise_->output != 0);
+  return true;
 }
 
-RUN_STEP bool Run::advance_envelope(uint64_t ticks) {
-  if (to_step_ > ticks) {
-    to_step_ -= ticks;
-    return false;
-  }
-  const uint64_t start = ticks_ - remaining_;
-  uint64_t left = ticks;
-  while (to_step_ <= left) {
-    left -= to_step_;
+RUN_STEP bool Run::advance_envelope(uint64_t tick) {
+  if (step_at_ > tick) return false;
+  do {
     chip_.envelope.counter = 0;
     chip_.advance_envelope_level();
     // The step rewrote the amplitudes of the channels that follow it.
@@ -508,37 +469,37 @@ RUN_STEP bool Run::advance_envelope(uint64_t ticks) {
       if (chip_.channels[i].envelope_mode != 0)
         amplitude_[i] = chip_.channels[i].amplitude;
     });
-    to_step_ = envelope_period_;
     if (chip_.envelope.direction == 0) {
       // Holding: its steps change nothing until a restart.
-      to_step_ = kNever;
       envelope_held = true;
-      hold_tick = start + ticks - left;
+      hold_tick = step_at_;
+      step_at_ = kNever;
+    } else {
+      step_at_ += envelope_period_;
     }
-  }
-  to_step_ -= left;
+  } while (step_at_ <= tick);
   return true;
 }
 
-RUN_STEP void Run::advance(uint64_t ticks) {
+RUN_STEP void Run::advance_to(uint64_t tick) {
   // The order of Chip::tick(): envelope, tones, noise. Only the channels a
   // change reaches are mixed again.
   bool changed = false;
-  if (advance_envelope(ticks)) {
+  if (advance_envelope(tick)) {
     for_each_channel([&](size_t i) { out_[i] = channel_out(i); });
     changed = true;
   }
   // Written out per channel: a loop here costs more than the checks.
-  const bool tone_a = advance_tone(0, ticks);
-  const bool tone_b = advance_tone(1, ticks);
-  const bool tone_c = advance_tone(2, ticks);
+  const bool tone_a = advance_tone(0, tick);
+  const bool tone_b = advance_tone(1, tick);
+  const bool tone_c = advance_tone(2, tick);
   if (tone_a | tone_b | tone_c) {
     if (tone_a) out_[0] = channel_out(0);
     if (tone_b) out_[1] = channel_out(1);
     if (tone_c) out_[2] = channel_out(2);
     changed = true;
   }
-  if (advance_noise(ticks)) {
+  if (advance_noise(tick)) {
     for_each_channel([&](size_t i) {
       if (gate_[i].noise) out_[i] = channel_out(i);
     });
@@ -547,13 +508,18 @@ RUN_STEP void Run::advance(uint64_t ticks) {
   if (changed) frame_ = pack();
 }
 
-RUN_STEP void Run::apply_change(uint64_t length) {
-  advance(length);
-  resample_last_tick();
-  pass(length);
+RUN_STEP void Run::step_to(uint64_t tick) {
+  // The frames due before the tick show the old state, the one due on it (if
+  // any) the new.
+  const uint64_t before = frames_through(tick - 1);
+  fill(before - put_);
+  advance_to(tick);
+  put_ = frames_through(tick);
+  if (put_ != before) ring_.push_frame(frame_);
+  now_ = tick;
 }
 
-RUN_STEP uint64_t Run::run_noise_toggles(uint64_t others) {
+RUN_STEP void Run::run_noise_toggles(uint64_t others) {
   // Only the channels that take the noise differ between the two frames.
   int16_t by_level[2][3] = {{out_[0], out_[1], out_[2]}, {out_[0], out_[1], out_[2]}};
   uint32_t framed[2];
@@ -567,96 +533,98 @@ RUN_STEP uint64_t Run::run_noise_toggles(uint64_t others) {
         static_cast<int16_t>(by_level[level][1] + by_level[level][2]));
   }
   NoiseGenerator& noise = *noise_;
-  uint64_t spent = 0;
   do {
-    emit_stretch(to_toggle_);
     // The toggle's tick: the tones and the envelope are not due.
+    const uint64_t tick = toggle_at_;
+    const uint64_t before = frames_through(tick - 1);
+    fill(before - put_);
     noise.shift_register = toggle_.shift_register;
     noise.counter = toggle_.counter;
     noise.shift();
     frame_ = framed[noise.output & 1u];
-    resample_last_tick();
-    spent += to_toggle_;
-    others -= to_toggle_;
+    put_ = frames_through(tick);
+    if (put_ != before) ring_.push_frame(frame_);
     toggle_ = next_toggle(noise);
-    to_toggle_ = toggle_.ticks;
-  } while (to_toggle_ < others);
-  noise_owed_ = 0;
+    toggle_at_ = tick + toggle_.ticks;
+    toggled_at_ = tick;
+    now_ = tick;
+  } while (toggle_at_ < others);
   noise_output_ = static_cast<uint8_t>(noise.output & 1u);
-  for_each_channel([&](size_t i) {
-    out_[i] = by_level[noise_output_][i];
-    tone_due_[i] -= spent;
-  });
-  pass(spent);
-  to_step_ -= spent;
-  return others;  // until_other_change() from here
+  for_each_channel([&](size_t i) { out_[i] = by_level[noise_output_][i]; });
 }
 
-RUN_STEP void Run::run_frames(uint64_t span) {
+RUN_STEP void Run::run_stretches(uint64_t stop) {
+  while (now_ != stop) {
+    uint64_t others = std::min(stop, step_at_);
+    others = std::min(others, std::min(flip_at_[0], std::min(flip_at_[1], flip_at_[2])));
+    // Unheard noise never toggles (kNever), so only heard noise gets here.
+    if (toggle_at_ < others) run_noise_toggles(others);
+    step_to(std::min(others, toggle_at_));
+  }
+}
+
+RUN_STEP void Run::run_frames(uint64_t stop) {
   // Due frame to due frame: the generators' state on a frame's tick is all
   // that the frame shows of them.
-  uint64_t to_frame = ticks_to_frame(accumulator_, 1);
-  while (to_frame <= span) {
-    advance(to_frame);
-    accumulator_ = static_cast<uint32_t>(accumulator_ + kRate * to_frame - kClock);
+  uint64_t tick = frame_tick(put_ + 1);
+  uint32_t accumulator = 0;
+  while (tick <= stop) {
+    advance_to(tick);
     ring_.push_frame(frame_);
-    ++frames_;
-    pass(to_frame);
-    span -= to_frame;
-    to_frame = ticks_after_frame(accumulator_);
+    ++put_;
+    now_ = tick;
+    accumulator = static_cast<uint32_t>(start_accumulator_ + kRate * tick - kClock * put_);
+    tick += ticks_after_frame(accumulator);
   }
-  advance(span);
-  accumulator_ += static_cast<uint32_t>(kRate * span);
-  pass(span);
+  advance_to(stop);
+  now_ = stop;
 }
 
 RUN_STEP bool Run::cross_band_edge() {
   // This tick's frame moved the fill level into the next band: the tick
   // itself already counts there.
-  drift_ = apply_feedback(band_, band_ticks_ - 1, drift_);
-  band_ = SampleRing::band_of(frames_ * 4);
-  band_ticks_ = 1;
+  drift_ = apply_feedback(band_, now_ - band_from_ - 1, drift_);
+  const uint32_t frames = start_frames_ + static_cast<uint32_t>(put_);
+  band_ = SampleRing::band_of(frames * 4);
+  band_from_ = now_ - 1;
   if (band_ == Band::High) return false;
-  to_edge_ = ticks_to_frame(accumulator_, next_band_edge(frames_) - frames_);
+  edge_at_ = frame_tick(next_band_edge(frames) - start_frames_);
   return true;
 }
 
 RUN_STEP void Run::go() {
-  if (frame_by_frame_) {
-    do {
-      run_frames(std::min<uint64_t>(remaining_, to_edge_));
-    } while ((to_edge_ != 0 || cross_band_edge()) && remaining_ != 0);
-    return;
-  }
-  while (remaining_ != 0) {
-    // Unheard noise never toggles (kNever), so only heard noise gets here.
-    uint64_t others = until_other_change();
-    if (to_toggle_ < others) others = run_noise_toggles(others);
-    const uint64_t length = std::min(others, to_toggle_);
-    emit_stretch(length);
-    apply_change(length);
-    if (to_edge_ == 0 && !cross_band_edge()) break;
+  for (;;) {
+    const uint64_t stop = std::min(end_, edge_at_);
+    if (frame_by_frame_) {
+      run_frames(stop);
+    } else {
+      run_stretches(stop);
+    }
+    if (now_ == edge_at_ && !cross_band_edge()) return;
+    if (now_ == end_) return;
   }
 }
 
 RUN_STEP void Run::store(const bool tone_heard[3]) {
   // A heard tone's counter is its ticks to the next flip: a counter of 0 or
   // 1 flipped on the first tick, leaving one of at least 7.
-  chip_.accumulator = accumulator_;
+  chip_.accumulator =
+      static_cast<uint32_t>(start_accumulator_ + kRate * now_ - kClock * put_);
   for_each_channel([&](size_t i) {
     chip_.channels[i].flip_flop = flip_[i];
-    if (tone_heard[i]) chip_.channels[i].counter = static_cast<uint16_t>(tone_due_[i]);
+    if (tone_heard[i])
+      chip_.channels[i].counter = static_cast<uint16_t>(flip_at_[i] - now_);
   });
   if (noise_ != nullptr) {
-    shift_noise(noise_, run_countdown(&noise_->counter, noise_->period, noise_owed_));
+    shift_noise(noise_,
+                run_countdown(&noise_->counter, noise_->period, now_ - toggled_at_));
   }
   if (envelope_heard_ && !envelope_held) {
-    chip_.envelope.counter = envelope_period_ - static_cast<uint32_t>(to_step_);
+    chip_.envelope.counter = envelope_period_ - static_cast<uint32_t>(step_at_ - now_);
   }
-  ring_.set_drift_correction(apply_feedback(band_, band_ticks_, drift_));
+  ring_.set_drift_correction(apply_feedback(band_, now_ - band_from_, drift_));
   ring_.set_ring_state(SampleRing::state_of(band_));
 }
-
 }  // namespace
 
 uint32_t StretchEngine::run(uint32_t ticks) {
