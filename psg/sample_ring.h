@@ -176,6 +176,23 @@ class SampleRing {
     write_offset_.store(next, std::memory_order_release);
   }
 
+  // For a producer that makes many frames at once and writes them into the
+  // free slots itself: the first free slot and how many frames fit from
+  // there to the end of the storage (the rest go from first_slot()); then
+  // publish() appends the frames written, with one store. Only for a
+  // producer that knows there is room, as the renderer does.
+  uint8_t* free_slots(uint32_t* frames_to_end) {
+    *frames_to_end = (kBytes - write_position_) / 4;
+    return storage_ + write_position_;
+  }
+  uint8_t* first_slot() { return storage_; }
+  void publish(uint32_t frames) {
+    uint32_t next = write_position_ + 4 * frames;
+    if (next >= kBytes) next -= kBytes;
+    write_position_ = next;
+    write_offset_.store(next, std::memory_order_release);
+  }
+
   // How far past a run push_repeated() may write: fifteen frames.
   static constexpr uint32_t kRepeatSlack = 60;
 

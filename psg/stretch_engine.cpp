@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -125,7 +126,7 @@ NoiseToggle next_toggle(const NoiseGenerator& noise) {
 // Ticks from a frame that has just fallen due (the accumulator then below
 // 44100) to the next, without a division: 22 ticks from an accumulator of
 // at least 1000000 - 22 x 44100, else 23.
-uint64_t ticks_after_frame(uint32_t accumulator) {
+[[maybe_unused]] uint64_t ticks_after_frame(uint32_t accumulator) {
   constexpr uint32_t kShortFrom = kClock - 22 * kRate;  // 29800
   // Arithmetic, not a choice (the sign bit of 29799 - accumulator): which
   // of the two comes next follows no pattern a branch predictor learns, and
@@ -272,39 +273,56 @@ RUN_STEP void for_each_channel(Step step) {
   step(size_t{2});
 }
 
-// How a run goes. Each generator's next change is kept as the tick of the run
-// on which it comes (kNever when it cannot come), and so are the run's end
-// and the frame that takes the ring's fill level into another band. Between
-// two changes the mixer's output is constant, so a run is a series of
-// stretches, each ending on the tick of the next change:
+// Sets elements [from, to) of a run buffer to value, sixteen bytes at a time:
+// it may write up to sixteen bytes past `to`, which the next fill or the
+// buffer's slack takes.
+template <typename T>
+RUN_STEP void fill_span(T* buffer, size_t from, size_t to, T value) {
+  typedef T Block __attribute__((vector_size(16)));
+  const Block block = Block{} + value;
+  for (size_t i = from; i < to; i += sizeof(Block) / sizeof(T)) {
+    std::memcpy(buffer + i, &block, sizeof block);
+  }
+}
+
+// Mixes `count` frames of the three channels' outputs into ring slots.
+RUN_STEP void mix_into(uint8_t* slot, const int16_t* a, const int16_t* b,
+                       const int16_t* c, size_t count) {
+  for (size_t j = 0; j < count; ++j) {
+    const uint32_t frame = SampleRing::pack_frame(static_cast<int16_t>(a[j] + b[j]),
+                                                  static_cast<int16_t>(b[j] + c[j]));
+    std::memcpy(slot + 4 * j, &frame, sizeof frame);
+  }
+}
+
+// How a run goes. A run stops at its end or on the tick whose frame takes the
+// ring into the high band (the ring then asks for a flush), so it makes at
+// most 9217 frames, and they are worked out signal by signal, each into a
+// buffer of per-frame values:
 //
-//   1. run_stretches(): the nearest of the next flip of a heard tone, the
-//      next toggle of heard noise (a shift that finds bit 0 set), the next
-//      step of a followed envelope, the band edge and the end of the run;
-//   2. fill(): every frame due before that tick is the current frame;
-//   3. advance_to(): that tick, as Chip::tick() runs it (envelope, tones,
-//      noise), then the frame due on it, if any (step_to() does 2 and 3);
-//   4. cross_band_edge(): at a band edge, the feedback of the band left is
-//      settled; the run ends when the ring asks for a flush.
+//   1. plan(): where the run stops, and the ring's feedback on the way (it
+//      depends only on how many frames the ring holds, band by band);
+//   2. run_noise() and run_envelope(): the noise output and the envelope's
+//      amplitude at every frame, for the channels that hear them;
+//   3. run_channel(): each channel's output at every frame. Most channels
+//      hear only their tone (or nothing that changes), and their output comes
+//      straight from the flips of the tone (run_tone()); the others combine
+//      their gate's inputs frame by frame (combine());
+//   4. the channels are mixed into the ring's free slots, and store() puts
+//      the state back.
 //
-// Two shortcuts. Noise toggling before anything else can change (drums)
-// runs in run_noise_toggles(): only the channels that take the noise change
-// there, between two frames worked out once. And where changes come about as
-// often as frames or more (fast noise, high tones, a fast envelope), stretches
-// would be shorter than a frame: run_frames() then goes from due frame to due
-// frame, moving every generator on to each with the same advance_to().
-//
-// The run works on copies of the state it changes, which the compiler can
-// keep in registers (stores into the ring's storage may alias any memory):
-// the constructor loads them from the chip and the ring and store() puts them
-// back. What is heard cannot change inside a run, only at writes.
+// Each signal goes from change to change: the next flip of a tone, the next
+// toggle of the noise (a shift that finds bit 0 set), the next step of the
+// envelope, each kept as the tick of the run on which it comes (kNever when it
+// cannot come). A change on tick t shows in every frame due on t or later,
+// the first of them frame frames_before(t). Generators nobody hears are not
+// run at all (StretchEngine catches them up when they start to matter).
 class Run {
  public:
-  Run(Chip& chip, SampleRing& ring, uint32_t ticks, const bool tone_heard[3],
-      bool noise_heard, bool envelope_heard);
-  uint32_t remaining() const { return static_cast<uint32_t>(end_ - now_); }
-  // Runs stretch after stretch (or frame after frame) until the ticks are
-  // used up or the ring asks for a flush.
+  Run(Chip& chip, SampleRing& ring, StretchBuffers& buffers, uint32_t ticks,
+      const bool tone_heard[3], bool noise_heard, bool envelope_heard);
+  uint32_t remaining() const { return static_cast<uint32_t>(end_ - stop_); }
+  // Makes the run's frames and moves every heard generator on to its stop.
   void go();
   // Puts the state back into the chip and the ring.
   void store(const bool tone_heard[3]);
@@ -314,37 +332,30 @@ class Run {
   uint64_t hold_tick = 0;
 
  private:
-  // Frames due from the run's first tick through `tick`.
-  uint64_t frames_through(uint64_t tick) const {
-    return (start_accumulator_ + kRate * tick) / kClock;
+  // The number of frames due before `tick`, which is the index of the first
+  // frame that shows a change on it.
+  size_t frames_before(uint64_t tick) const {
+    return static_cast<size_t>((start_accumulator_ + kRate * (tick - 1)) / kClock);
   }
   // The tick on which the run's j-th frame falls due (j >= 1).
   uint64_t frame_tick(uint64_t j) const {
     return (j * kClock - start_accumulator_ + kRate - 1) / kRate;
   }
-  void fill(uint64_t count);
-  bool advance_tone(size_t i, uint64_t tick);
-  bool advance_noise(uint64_t tick);
-  bool advance_envelope(uint64_t tick);
-  void advance_to(uint64_t tick);
-  void step_to(uint64_t tick);
-  void run_noise_toggles(uint64_t others);
-  void run_stretches(uint64_t stop);
-  void run_frames(uint64_t stop);
-  bool cross_band_edge();
-  int16_t channel_out(size_t i) const {
-    return gate_[i].output(amplitude_[i], flip_[i], noise_output_);
-  }
-  uint32_t pack() const {
-    return SampleRing::pack_frame(static_cast<int16_t>(out_[0] + out_[1]),
-                                  static_cast<int16_t>(out_[1] + out_[2]));
-  }
+  void plan();
+  template <typename T>
+  void run_tone(size_t i, T* values, T low, T high);
+  void run_noise(uint8_t* levels);
+  void run_envelope(int16_t* amplitudes);
+  void run_channel(size_t i);
+  void combine(size_t i);
+  void put_frames();
 
   Chip& chip_;
   SampleRing& ring_;
-  uint64_t now_ = 0;  // ticks run
-  uint64_t end_ = 0;  // ticks asked for
-  bool frame_by_frame_ = false;
+  StretchBuffers& buffers_;
+  uint64_t end_ = 0;   // ticks asked for
+  uint64_t stop_ = 0;  // ticks run
+  size_t frames_ = 0;  // frames made
 
   // Per channel: the tick of its flip-flop's next flip (kNever when
   // unheard), the ticks to the flip after that (one less than the period
@@ -356,6 +367,7 @@ class Run {
   uint8_t flip_[3] = {};
   int16_t amplitude_[3] = {};
   ChannelGate gate_[3];
+  bool envelope_mode_[3] = {};
 
   // Heard noise runs only at the shifts that toggle its output; the ticks
   // since the last of them are owed to it and paid at the end.
@@ -365,34 +377,26 @@ class Run {
   NoiseToggle toggle_{kNever, 0, 0};
   uint64_t toggle_at_ = kNever;
 
-  // The envelope: the tick of its next step (kNever when unheard or frozen).
+  // The envelope: the tick of its next step (kNever when unheard or frozen),
+  // and the first frame that shows a step of this run.
   bool envelope_heard_ = false;
   uint32_t envelope_period_ = 0;
   uint64_t step_at_ = kNever;
-
-  // The output: each channel's share and the frame they make; the frames put
-  // into the ring so far, all those due through now_.
-  int16_t out_[3] = {};
-  uint32_t frame_ = 0;
-  uint32_t start_accumulator_ = 0;
-  uint64_t put_ = 0;
+  size_t first_step_frame_ = 0;
 
   // The ring: frames held at the start, the band they are in, the tick from
-  // which the ticks in the band are counted, the band edge, the drift
-  // correction.
+  // which the ticks in the band are counted, the drift correction; the
+  // resampler at the start.
   uint32_t start_frames_ = 0;
   Band band_ = Band::Middle;
   uint64_t band_from_ = 0;
-  uint64_t edge_at_ = 0;
   int16_t drift_ = 0;
+  uint32_t start_accumulator_ = 0;
 };
 
-RUN_STEP Run::Run(Chip& chip, SampleRing& ring, uint32_t ticks, const bool tone_heard[3],
-                  bool noise_heard, bool envelope_heard)
-    : chip_(chip), ring_(ring), end_(ticks) {
-  // Changes per frame, roughly: at one or more, frame by frame is cheaper.
-  double changes_per_frame = 0;
-  constexpr double kTicksPerFrame = static_cast<double>(kClock) / kRate;
+RUN_STEP Run::Run(Chip& chip, SampleRing& ring, StretchBuffers& buffers, uint32_t ticks,
+                  const bool tone_heard[3], bool noise_heard, bool envelope_heard)
+    : chip_(chip), ring_(ring), buffers_(buffers), end_(ticks) {
   for_each_channel([&](size_t i) {
     const ToneChannel& channel = chip.channels[i];
     tone_period_[i] = channel.period;
@@ -402,73 +406,111 @@ RUN_STEP Run::Run(Chip& chip, SampleRing& ring, uint32_t ticks, const bool tone_
     flip_[i] = channel.flip_flop;
     amplitude_[i] = channel.amplitude;
     gate_[i] = ChannelGate(channel, chip.noise);
+    envelope_mode_[i] = channel.envelope_mode != 0;
     flip_at_[i] = tone_heard[i] ? std::max<uint32_t>(channel.counter, 1) : kNever;
-    if (tone_heard[i]) changes_per_frame += kTicksPerFrame / channel.period;
   });
   noise_output_ = static_cast<uint8_t>(chip.noise.output != 0);
   if (noise_heard) {
     noise_ = &chip.noise;
     toggle_ = next_toggle(chip.noise);
     toggle_at_ = toggle_.ticks;
-    // Half the shifts toggle the output.
-    changes_per_frame += kTicksPerFrame / (2.0 * chip.noise.period);
   }
   envelope_heard_ = envelope_heard && chip.envelope.period != 0;
   envelope_period_ = chip.envelope.period;
-  if (envelope_heard_) {
-    step_at_ = envelope_period_ - chip.envelope.counter;
-    changes_per_frame += kTicksPerFrame / envelope_period_;
-  }
-  frame_by_frame_ = changes_per_frame >= 1.0;
-  for_each_channel([&](size_t i) { out_[i] = channel_out(i); });
-  frame_ = pack();
+  if (envelope_heard_) step_at_ = envelope_period_ - chip.envelope.counter;
   start_accumulator_ = chip.accumulator;
   start_frames_ = ring.fill_level() / 4;
   band_ = SampleRing::band_of(start_frames_ * 4);
   drift_ = ring.drift_correction();
-  edge_at_ = frame_tick(next_band_edge(start_frames_) - start_frames_);
+  plan();
 }
 
-RUN_STEP void Run::fill(uint64_t count) {
-  if (count != 0) ring_.push_repeated(frame_, static_cast<uint32_t>(count));
+RUN_STEP void Run::plan() {
+  // Every tick in a band makes the same feedback step, so the feedback is
+  // settled band by band: at an edge, the tick whose frame enters the next
+  // band already counts there.
+  uint32_t frames = start_frames_;
+  for (;;) {
+    const uint32_t edge_frames = next_band_edge(frames);
+    const uint64_t edge = frame_tick(edge_frames - start_frames_);
+    if (edge > end_) {
+      stop_ = end_;
+      break;
+    }
+    drift_ = apply_feedback(band_, edge - band_from_ - 1, drift_);
+    frames = edge_frames;
+    band_ = SampleRing::band_of(frames * 4);
+    band_from_ = edge - 1;
+    if (band_ == Band::High) {
+      stop_ = edge;
+      break;
+    }
+  }
+  frames_ = frames_before(stop_ + 1);
 }
 
-// Each advance_*() moves one generator on to `tick` and tells whether it
-// changed what the mixer hears on that tick or before.
-RUN_STEP bool Run::advance_tone(size_t i, uint64_t tick) {
-  if (flip_at_[i] > tick) return false;
-  do {
-    flip_[i] ^= 1u;
-    flip_at_[i] += reload_[i];
-    reload_[i] = tone_period_[i];
-  } while (flip_at_[i] <= tick);
-  return true;
+// Fills values with `low` or `high` by the tone's flip-flop at each frame.
+template <typename T>
+RUN_STEP void Run::run_tone(size_t i, T* values, T low, T high) {
+  uint64_t at = flip_at_[i];
+  uint32_t reload = reload_[i];
+  uint8_t flip = flip_[i];
+  size_t from = 0;
+  while (at <= stop_) {
+    const size_t to = frames_before(at);
+    fill_span(values, from, to, flip != 0 ? high : low);
+    from = to;
+    flip ^= 1u;
+    at += reload;
+    reload = tone_period_[i];
+  }
+  fill_span(values, from, frames_, flip != 0 ? high : low);
+  flip_at_[i] = at;
+  reload_[i] = reload;
+  flip_[i] = flip;
 }
 
-RUN_STEP bool Run::advance_noise(uint64_t tick) {
-  if (toggle_at_ > tick) return false;
-  do {
-    noise_->shift_register = toggle_.shift_register;
-    noise_->counter = toggle_.counter;
-    noise_->shift();
+RUN_STEP void Run::run_noise(uint8_t* levels) {
+  NoiseGenerator& noise = *noise_;
+  uint8_t level = noise_output_;
+  size_t from = 0;
+  while (toggle_at_ <= stop_) {
+    const size_t to = frames_before(toggle_at_);
+    fill_span(levels, from, to, level);
+    from = to;
+    noise.shift_register = toggle_.shift_register;
+    noise.counter = toggle_.counter;
+    noise.shift();
+    level = static_cast<uint8_t>(noise.output & 1u);
     toggled_at_ = toggle_at_;
-    toggle_ = next_toggle(*noise_);
+    toggle_ = next_toggle(noise);
     toggle_at_ += toggle_.ticks;
-  } while (toggle_at_ <= tick);
-  noise_output_ = static_cast<uint8_t>(noise_->output != 0);
-  return true;
+  }
+  fill_span(levels, from, frames_, level);
+  noise_output_ = level;
 }
 
-RUN_STEP bool Run::advance_envelope(uint64_t tick) {
-  if (step_at_ > tick) return false;
-  do {
+RUN_STEP void Run::run_envelope(int16_t* amplitudes) {
+  // Every channel that follows the envelope takes the same amplitude at a
+  // step; before the first, each keeps its own.
+  size_t follower = 0;
+  while (!envelope_mode_[follower]) ++follower;
+  bool stepped = false;
+  size_t from = frames_;
+  int16_t amplitude = 0;
+  first_step_frame_ = frames_;
+  while (step_at_ <= stop_) {
+    const size_t to = frames_before(step_at_);
+    if (stepped) {
+      fill_span(amplitudes, from, to, amplitude);
+    } else {
+      first_step_frame_ = to;
+      stepped = true;
+    }
+    from = to;
     chip_.envelope.counter = 0;
     chip_.advance_envelope_level();
-    // The step rewrote the amplitudes of the channels that follow it.
-    for_each_channel([&](size_t i) {
-      if (chip_.channels[i].envelope_mode != 0)
-        amplitude_[i] = chip_.channels[i].amplitude;
-    });
+    amplitude = chip_.channels[follower].amplitude;
     if (chip_.envelope.direction == 0) {
       // Holding: its steps change nothing until a restart.
       envelope_held = true;
@@ -477,160 +519,111 @@ RUN_STEP bool Run::advance_envelope(uint64_t tick) {
     } else {
       step_at_ += envelope_period_;
     }
-  } while (step_at_ <= tick);
-  return true;
+  }
+  if (stepped) fill_span(amplitudes, from, frames_, amplitude);
 }
 
-RUN_STEP void Run::advance_to(uint64_t tick) {
-  // The order of Chip::tick(): envelope, tones, noise. Only the channels a
-  // change reaches are mixed again.
-  bool changed = false;
-  if (advance_envelope(tick)) {
-    for_each_channel([&](size_t i) { out_[i] = channel_out(i); });
-    changed = true;
+RUN_STEP void Run::run_channel(size_t i) {
+  int16_t* out = buffers_.out[i];
+  const bool noise_varies = noise_ != nullptr && gate_[i].noise;
+  const bool amplitude_varies = envelope_heard_ && envelope_mode_[i];
+  if (!noise_varies && !amplitude_varies) {
+    // The output follows the tone alone, or nothing changes it.
+    const int16_t low = gate_[i].output(amplitude_[i], 0, noise_output_);
+    const int16_t high = gate_[i].output(amplitude_[i], 1, noise_output_);
+    if (flip_at_[i] == kNever) {
+      fill_span(out, 0, frames_, flip_[i] != 0 ? high : low);
+    } else {
+      run_tone(i, out, low, high);
+    }
+    return;
   }
-  // Written out per channel: a loop here costs more than the checks.
-  const bool tone_a = advance_tone(0, tick);
-  const bool tone_b = advance_tone(1, tick);
-  const bool tone_c = advance_tone(2, tick);
-  if (tone_a | tone_b | tone_c) {
-    if (tone_a) out_[0] = channel_out(0);
-    if (tone_b) out_[1] = channel_out(1);
-    if (tone_c) out_[2] = channel_out(2);
-    changed = true;
+  uint8_t* flips = buffers_.flips[i];
+  if (flip_at_[i] == kNever) {
+    fill_span(flips, 0, frames_, flip_[i]);
+  } else {
+    run_tone(i, flips, uint8_t{0}, uint8_t{1});
   }
-  if (advance_noise(tick)) {
-    for_each_channel([&](size_t i) {
-      if (gate_[i].noise) out_[i] = channel_out(i);
-    });
-    changed = true;
-  }
-  if (changed) frame_ = pack();
+  combine(i);
 }
 
-RUN_STEP void Run::step_to(uint64_t tick) {
-  // The frames due before the tick show the old state, the one due on it (if
-  // any) the new.
-  const uint64_t before = frames_through(tick - 1);
-  fill(before - put_);
-  advance_to(tick);
-  put_ = frames_through(tick);
-  if (put_ != before) ring_.push_frame(frame_);
-  now_ = tick;
-}
-
-RUN_STEP void Run::run_noise_toggles(uint64_t others) {
-  // Only the channels that take the noise differ between the two frames.
-  int16_t by_level[2][3] = {{out_[0], out_[1], out_[2]}, {out_[0], out_[1], out_[2]}};
-  uint32_t framed[2];
-  for (uint8_t level = 0; level < 2; ++level) {
-    noise_output_ = level;
-    for_each_channel([&](size_t i) {
-      if (gate_[i].noise) by_level[level][i] = channel_out(i);
-    });
-    framed[level] = SampleRing::pack_frame(
-        static_cast<int16_t>(by_level[level][0] + by_level[level][1]),
-        static_cast<int16_t>(by_level[level][1] + by_level[level][2]));
+RUN_STEP void Run::combine(size_t i) {
+  // The gate of ChannelGate::output(), frame by frame over the buffers; the
+  // amplitude is the channel's own up to the envelope's first step.
+  const ChannelGate gate = gate_[i];
+  const uint8_t always = gate.always ? 1 : 0;
+  const uint8_t tone = gate.tone ? 1 : 0;
+  const uint8_t noise = gate.noise ? 1 : 0;
+  const uint8_t* flips = buffers_.flips[i];
+  const uint8_t* levels = buffers_.noise;
+  int16_t* out = buffers_.out[i];
+  const bool follows = envelope_heard_ && envelope_mode_[i];
+  const size_t own_until = follows ? first_step_frame_ : frames_;
+  const int16_t own = amplitude_[i];
+  for (size_t j = 0; j < own_until; ++j) {
+    const uint8_t open = always | (tone & flips[j]) | (noise & levels[j]);
+    out[j] = open != 0 ? own : static_cast<int16_t>(-own);
   }
-  NoiseGenerator& noise = *noise_;
-  do {
-    // The toggle's tick: the tones and the envelope are not due.
-    const uint64_t tick = toggle_at_;
-    const uint64_t before = frames_through(tick - 1);
-    fill(before - put_);
-    noise.shift_register = toggle_.shift_register;
-    noise.counter = toggle_.counter;
-    noise.shift();
-    frame_ = framed[noise.output & 1u];
-    put_ = frames_through(tick);
-    if (put_ != before) ring_.push_frame(frame_);
-    toggle_ = next_toggle(noise);
-    toggle_at_ = tick + toggle_.ticks;
-    toggled_at_ = tick;
-    now_ = tick;
-  } while (toggle_at_ < others);
-  noise_output_ = static_cast<uint8_t>(noise.output & 1u);
-  for_each_channel([&](size_t i) { out_[i] = by_level[noise_output_][i]; });
-}
-
-RUN_STEP void Run::run_stretches(uint64_t stop) {
-  while (now_ != stop) {
-    uint64_t others = std::min(stop, step_at_);
-    others = std::min(others, std::min(flip_at_[0], std::min(flip_at_[1], flip_at_[2])));
-    // Unheard noise never toggles (kNever), so only heard noise gets here.
-    if (toggle_at_ < others) run_noise_toggles(others);
-    step_to(std::min(others, toggle_at_));
+  const int16_t* amplitudes = buffers_.envelope;
+  for (size_t j = own_until; j < frames_; ++j) {
+    const uint8_t open = always | (tone & flips[j]) | (noise & levels[j]);
+    out[j] = open != 0 ? amplitudes[j] : static_cast<int16_t>(-amplitudes[j]);
   }
 }
 
-RUN_STEP void Run::run_frames(uint64_t stop) {
-  // Due frame to due frame: the generators' state on a frame's tick is all
-  // that the frame shows of them.
-  uint64_t tick = frame_tick(put_ + 1);
-  uint32_t accumulator = 0;
-  while (tick <= stop) {
-    advance_to(tick);
-    ring_.push_frame(frame_);
-    ++put_;
-    now_ = tick;
-    accumulator = static_cast<uint32_t>(start_accumulator_ + kRate * tick - kClock * put_);
-    tick += ticks_after_frame(accumulator);
+RUN_STEP void Run::put_frames() {
+  uint32_t to_end = 0;
+  uint8_t* slot = ring_.free_slots(&to_end);
+  const size_t first = std::min<size_t>(frames_, to_end);
+  const StretchBuffers& b = buffers_;
+  mix_into(slot, b.out[0], b.out[1], b.out[2], first);
+  if (first != frames_) {
+    mix_into(ring_.first_slot(), b.out[0] + first, b.out[1] + first, b.out[2] + first,
+             frames_ - first);
   }
-  advance_to(stop);
-  now_ = stop;
-}
-
-RUN_STEP bool Run::cross_band_edge() {
-  // This tick's frame moved the fill level into the next band: the tick
-  // itself already counts there.
-  drift_ = apply_feedback(band_, now_ - band_from_ - 1, drift_);
-  const uint32_t frames = start_frames_ + static_cast<uint32_t>(put_);
-  band_ = SampleRing::band_of(frames * 4);
-  band_from_ = now_ - 1;
-  if (band_ == Band::High) return false;
-  edge_at_ = frame_tick(next_band_edge(frames) - start_frames_);
-  return true;
+  ring_.publish(static_cast<uint32_t>(frames_));
 }
 
 RUN_STEP void Run::go() {
-  for (;;) {
-    const uint64_t stop = std::min(end_, edge_at_);
-    if (frame_by_frame_) {
-      run_frames(stop);
-    } else {
-      run_stretches(stop);
-    }
-    if (now_ == edge_at_ && !cross_band_edge()) return;
-    if (now_ == end_) return;
+  // The noise levels are read by every channel that combines its gate,
+  // heard or not.
+  if (noise_ != nullptr) {
+    run_noise(buffers_.noise);
+  } else {
+    fill_span(buffers_.noise, 0, frames_, noise_output_);
   }
+  if (envelope_heard_) run_envelope(buffers_.envelope);
+  for_each_channel([&](size_t i) { run_channel(i); });
+  put_frames();
 }
 
 RUN_STEP void Run::store(const bool tone_heard[3]) {
   // A heard tone's counter is its ticks to the next flip: a counter of 0 or
   // 1 flipped on the first tick, leaving one of at least 7.
   chip_.accumulator =
-      static_cast<uint32_t>(start_accumulator_ + kRate * now_ - kClock * put_);
+      static_cast<uint32_t>(start_accumulator_ + kRate * stop_ - kClock * frames_);
   for_each_channel([&](size_t i) {
     chip_.channels[i].flip_flop = flip_[i];
     if (tone_heard[i])
-      chip_.channels[i].counter = static_cast<uint16_t>(flip_at_[i] - now_);
+      chip_.channels[i].counter = static_cast<uint16_t>(flip_at_[i] - stop_);
   });
   if (noise_ != nullptr) {
     shift_noise(noise_,
-                run_countdown(&noise_->counter, noise_->period, now_ - toggled_at_));
+                run_countdown(&noise_->counter, noise_->period, stop_ - toggled_at_));
   }
   if (envelope_heard_ && !envelope_held) {
-    chip_.envelope.counter = envelope_period_ - static_cast<uint32_t>(step_at_ - now_);
+    chip_.envelope.counter = envelope_period_ - static_cast<uint32_t>(step_at_ - stop_);
   }
-  ring_.set_drift_correction(apply_feedback(band_, now_ - band_from_, drift_));
+  ring_.set_drift_correction(apply_feedback(band_, stop_ - band_from_, drift_));
   ring_.set_ring_state(SampleRing::state_of(band_));
 }
+
 }  // namespace
 
 uint32_t StretchEngine::run(uint32_t ticks) {
   // A local object whose address never escapes: the compiler may keep its
   // fields in registers across the stores into the ring.
-  Run run(chip_, ring_, ticks, tone_heard_, noise_heard_, envelope_heard_);
+  Run run(chip_, ring_, buffers_, ticks, tone_heard_, noise_heard_, envelope_heard_);
   run.go();
   run.store(tone_heard_);
   const uint64_t elapsed = ticks - run.remaining();

@@ -21,10 +21,23 @@
 // every tick makes the same adjustment, applied in one go.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "psg/chip.h"
 #include "psg/sample_ring.h"
+
+// Room for one run's frames, signal by signal: a run makes at most 9217
+// frames (it stops when the ring holds more than its high-water mark), and a
+// fill may write up to sixteen bytes past the frames it fills.
+struct StretchBuffers {
+  static constexpr size_t kFrames = SampleRing::kHighWater / 4 + 1;
+  static constexpr size_t kRoom = kFrames + 16;
+  int16_t out[3][kRoom];    // each channel's output
+  int16_t envelope[kRoom];  // the amplitude of the channels that follow the envelope
+  uint8_t flips[3][kRoom];  // each tone's flip-flop
+  uint8_t noise[kRoom];     // the noise output
+};
 
 class StretchEngine {
  public:
@@ -54,6 +67,7 @@ class StretchEngine {
 
   Chip& chip_;
   SampleRing& ring_;
+  StretchBuffers buffers_;
   uint64_t now_ = 0;  // chip ticks since start()
   // Which generators run with the chip; the others stopped at *_synced_at_.
   bool tone_heard_[3] = {};
