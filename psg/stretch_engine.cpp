@@ -126,13 +126,33 @@ NoiseToggle next_toggle(const NoiseGenerator& noise) {
 // Ticks from a frame that has just fallen due (the accumulator then below
 // 44100) to the next, without a division: 22 ticks from an accumulator of
 // at least 1000000 - 22 x 44100, else 23.
-[[maybe_unused]] uint64_t ticks_after_frame(uint32_t accumulator) {
+uint64_t ticks_after_frame(uint32_t accumulator) {
   constexpr uint32_t kShortFrom = kClock - 22 * kRate;  // 29800
   // Arithmetic, not a choice (the sign bit of 29799 - accumulator): which
   // of the two comes next follows no pattern a branch predictor learns, and
   // the compiler turns a plain comparison back into a branch.
   return 23 - ((kShortFrom - 1 - accumulator) >> 31);
 }
+
+// A run's due frames in order, from its first: tick is the tick of the
+// current one.
+struct FrameWalk {
+  explicit FrameWalk(uint32_t start_accumulator)
+      : tick((kClock - start_accumulator + kRate - 1) / kRate),
+        accumulator(static_cast<uint32_t>(start_accumulator + kRate * tick - kClock)) {}
+  void next() {
+    const uint64_t step = ticks_after_frame(accumulator);
+    tick += step;
+    accumulator = static_cast<uint32_t>(accumulator + kRate * step - kClock);
+  }
+  uint64_t tick;
+  uint32_t accumulator;
+};
+
+// The noise period (in ticks) below which the noise goes frame by frame,
+// shift by shift, rather than from toggle to toggle: finding the next toggle
+// costs as much as several shifts.
+constexpr uint32_t kNoiseByFrame = 80;
 
 // Far beyond any run: a generator that never acts within one.
 constexpr uint64_t kNever = uint64_t{1} << 62;
@@ -345,6 +365,7 @@ class Run {
   template <typename T>
   void run_tone(size_t i, T* values, T low, T high);
   void run_noise(uint8_t* levels);
+  void run_noise_by_frame(uint8_t* levels);
   void run_envelope(int16_t* amplitudes);
   void run_channel(size_t i);
   void combine(size_t i);
@@ -472,6 +493,10 @@ RUN_STEP void Run::run_tone(size_t i, T* values, T low, T high) {
 
 RUN_STEP void Run::run_noise(uint8_t* levels) {
   NoiseGenerator& noise = *noise_;
+  if (noise.period < kNoiseByFrame) {
+    run_noise_by_frame(levels);
+    return;
+  }
   uint8_t level = noise_output_;
   size_t from = 0;
   while (toggle_at_ <= stop_) {
@@ -488,6 +513,30 @@ RUN_STEP void Run::run_noise(uint8_t* levels) {
   }
   fill_span(levels, from, frames_, level);
   noise_output_ = level;
+}
+
+RUN_STEP void Run::run_noise_by_frame(uint8_t* levels) {
+  // Shift by shift, on a copy the compiler keeps in registers; the noise is
+  // then up to date at the stop, with nothing owed.
+  NoiseGenerator noise = *noise_;
+  uint64_t at = std::max<uint32_t>(noise.counter, 1);
+  uint32_t reload = noise.period - (noise.counter == 0 ? 1u : 0u);
+  const auto shift_through = [&](uint64_t tick) {
+    for (; at <= tick; reload = noise.period) {
+      noise.shift();
+      at += reload;
+    }
+  };
+  FrameWalk frame(start_accumulator_);
+  for (size_t j = 0; j < frames_; ++j, frame.next()) {
+    shift_through(frame.tick);
+    levels[j] = static_cast<uint8_t>(noise.output & 1u);
+  }
+  shift_through(stop_);
+  noise.counter = static_cast<uint16_t>(at - stop_);
+  *noise_ = noise;
+  toggled_at_ = stop_;
+  noise_output_ = static_cast<uint8_t>(noise.output & 1u);
 }
 
 RUN_STEP void Run::run_envelope(int16_t* amplitudes) {
