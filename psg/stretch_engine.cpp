@@ -305,6 +305,11 @@ RUN_STEP void fill_span(T* buffer, size_t from, size_t to, T value) {
   }
 }
 
+// A mask of all ones for a set bit 0, else of all zeros.
+int16_t mask_of(unsigned bit) {
+  return static_cast<int16_t>(-static_cast<int>(bit & 1u));
+}
+
 // Mixes `count` frames of the three channels' outputs into ring slots.
 RUN_STEP void mix_into(uint8_t* slot, const int16_t* a, const int16_t* b,
                        const int16_t* c, size_t count) {
@@ -364,8 +369,8 @@ class Run {
   void plan();
   template <typename T>
   void run_tone(size_t i, T* values, T low, T high);
-  void run_noise(uint8_t* levels);
-  void run_noise_by_frame(uint8_t* levels);
+  void run_noise(int16_t* levels);
+  void run_noise_by_frame(int16_t* levels);
   void run_envelope(int16_t* amplitudes);
   void run_channel(size_t i);
   void combine(size_t i);
@@ -491,7 +496,7 @@ RUN_STEP void Run::run_tone(size_t i, T* values, T low, T high) {
   flip_[i] = flip;
 }
 
-RUN_STEP void Run::run_noise(uint8_t* levels) {
+RUN_STEP void Run::run_noise(int16_t* levels) {
   NoiseGenerator& noise = *noise_;
   if (noise.period < kNoiseByFrame) {
     run_noise_by_frame(levels);
@@ -501,7 +506,7 @@ RUN_STEP void Run::run_noise(uint8_t* levels) {
   size_t from = 0;
   while (toggle_at_ <= stop_) {
     const size_t to = frames_before(toggle_at_);
-    fill_span(levels, from, to, level);
+    fill_span(levels, from, to, mask_of(level));
     from = to;
     noise.shift_register = toggle_.shift_register;
     noise.counter = toggle_.counter;
@@ -511,11 +516,11 @@ RUN_STEP void Run::run_noise(uint8_t* levels) {
     toggle_ = next_toggle(noise);
     toggle_at_ += toggle_.ticks;
   }
-  fill_span(levels, from, frames_, level);
+  fill_span(levels, from, frames_, mask_of(level));
   noise_output_ = level;
 }
 
-RUN_STEP void Run::run_noise_by_frame(uint8_t* levels) {
+RUN_STEP void Run::run_noise_by_frame(int16_t* levels) {
   // Shift by shift, on a copy the compiler keeps in registers; the noise is
   // then up to date at the stop, with nothing owed.
   NoiseGenerator noise = *noise_;
@@ -530,7 +535,7 @@ RUN_STEP void Run::run_noise_by_frame(uint8_t* levels) {
   FrameWalk frame(start_accumulator_);
   for (size_t j = 0; j < frames_; ++j, frame.next()) {
     shift_through(frame.tick);
-    levels[j] = static_cast<uint8_t>(noise.output & 1u);
+    levels[j] = mask_of(noise.output);
   }
   shift_through(stop_);
   noise.counter = static_cast<uint16_t>(at - stop_);
@@ -587,36 +592,39 @@ RUN_STEP void Run::run_channel(size_t i) {
     }
     return;
   }
-  uint8_t* flips = buffers_.flips[i];
+  int16_t* flips = buffers_.flips[i];
   if (flip_at_[i] == kNever) {
-    fill_span(flips, 0, frames_, flip_[i]);
+    fill_span(flips, 0, frames_, mask_of(flip_[i]));
   } else {
-    run_tone(i, flips, uint8_t{0}, uint8_t{1});
+    run_tone(i, flips, mask_of(0), mask_of(1));
   }
   combine(i);
 }
 
 RUN_STEP void Run::combine(size_t i) {
-  // The gate of ChannelGate::output(), frame by frame over the buffers; the
-  // amplitude is the channel's own up to the envelope's first step.
+  // The gate of ChannelGate::output(), frame by frame over the buffers, in
+  // masks of all ones or all zeros: shut ^ amplitude - shut is the amplitude
+  // when the gate is open and its negative when it is shut. The amplitude is
+  // the channel's own up to the envelope's first step.
   const ChannelGate gate = gate_[i];
-  const uint8_t always = gate.always ? 1 : 0;
-  const uint8_t tone = gate.tone ? 1 : 0;
-  const uint8_t noise = gate.noise ? 1 : 0;
-  const uint8_t* flips = buffers_.flips[i];
-  const uint8_t* levels = buffers_.noise;
+  const int16_t always = mask_of(gate.always);
+  const int16_t tone = mask_of(gate.tone);
+  const int16_t noise = mask_of(gate.noise);
+  const int16_t* flips = buffers_.flips[i];
+  const int16_t* levels = buffers_.noise;
   int16_t* out = buffers_.out[i];
+  const auto shut = [&](size_t j) {
+    return static_cast<int16_t>(~(always | (tone & flips[j]) | (noise & levels[j])));
+  };
   const bool follows = envelope_heard_ && envelope_mode_[i];
   const size_t own_until = follows ? first_step_frame_ : frames_;
   const int16_t own = amplitude_[i];
   for (size_t j = 0; j < own_until; ++j) {
-    const uint8_t open = always | (tone & flips[j]) | (noise & levels[j]);
-    out[j] = open != 0 ? own : static_cast<int16_t>(-own);
+    out[j] = static_cast<int16_t>((own ^ shut(j)) - shut(j));
   }
   const int16_t* amplitudes = buffers_.envelope;
   for (size_t j = own_until; j < frames_; ++j) {
-    const uint8_t open = always | (tone & flips[j]) | (noise & levels[j]);
-    out[j] = open != 0 ? amplitudes[j] : static_cast<int16_t>(-amplitudes[j]);
+    out[j] = static_cast<int16_t>((amplitudes[j] ^ shut(j)) - shut(j));
   }
 }
 
@@ -639,7 +647,7 @@ RUN_STEP void Run::go() {
   if (noise_ != nullptr) {
     run_noise(buffers_.noise);
   } else {
-    fill_span(buffers_.noise, 0, frames_, noise_output_);
+    fill_span(buffers_.noise, 0, frames_, mask_of(noise_output_));
   }
   if (envelope_heard_) run_envelope(buffers_.envelope);
   for_each_channel([&](size_t i) { run_channel(i); });

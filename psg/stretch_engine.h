@@ -35,8 +35,8 @@ struct StretchBuffers {
   static constexpr size_t kRoom = kFrames + 16;
   int16_t out[3][kRoom];    // each channel's output
   int16_t envelope[kRoom];  // the amplitude of the channels that follow the envelope
-  uint8_t flips[3][kRoom];  // each tone's flip-flop
-  uint8_t noise[kRoom];     // the noise output
+  int16_t flips[3][kRoom];  // each tone's flip-flop, as a mask: 0 or all ones
+  int16_t noise[kRoom];     // the noise output, as the same kind of mask
 };
 
 class StretchEngine {
