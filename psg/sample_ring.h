@@ -120,7 +120,7 @@ class SampleRing {
   }
 
   // One frame as it lies in the ring (left, right; little-endian 16-bit
-  // each), in a 32-bit word for push_repeated().
+  // each), in a 32-bit word to store into a free slot.
   static uint32_t pack_frame(int16_t left, int16_t right) {
     const uint32_t l = static_cast<uint16_t>(left);
     const uint32_t r = static_cast<uint16_t>(right);
@@ -130,50 +130,6 @@ class SampleRing {
     } else {
       return (l & 0xFF) << 24 | (l >> 8) << 16 | (r & 0xFF) << 8 | r >> 8;
     }
-  }
-
-  // Appends one packed frame and publishes it, as push() does.
-  void push_frame(uint32_t frame) {
-    const uint32_t next = next_write_offset();
-    std::memcpy(storage_ + write_position_, &frame, sizeof frame);
-    write_position_ = next;
-    write_offset_.store(next, std::memory_order_release);
-  }
-
-  // Appends count copies of a packed frame and publishes them all with one store:
-  // the same published bytes and offsets as count calls of push(). It may
-  // also write up to fifteen more copies into the free slots after the run,
-  // which later frames overwrite before anyone reads them. Only for a
-  // producer that knows there is room for count + 15 frames, as the renderer
-  // does since it drains the ring at 36868 bytes.
-  void push_repeated(uint32_t frame, uint32_t count) {
-    // Four copies of the frame in one 16-byte vector; four stores a pass.
-    typedef uint32_t Block __attribute__((vector_size(16)));
-    const Block block = {frame, frame, frame, frame};
-    const uint32_t bytes = 4 * count;
-    // Worked out before the stores, which the compiler must assume may
-    // change write_position_.
-    uint32_t next = write_position_ + bytes;
-    if (next >= kBytes) next -= kBytes;
-    uint8_t* destination = storage_ + write_position_;
-    if (write_position_ + bytes + kRepeatSlack <= kBytes) {
-      // Whole 64-byte passes: no odd frames at the end to branch over.
-      for (uint32_t i = 0; i < bytes; i += 64) {
-        std::memcpy(destination + i, &block, 16);
-        std::memcpy(destination + i + 16, &block, 16);
-        std::memcpy(destination + i + 32, &block, 16);
-        std::memcpy(destination + i + 48, &block, 16);
-      }
-    } else {
-      // Near the end of the storage: frame by frame, wrapping round.
-      uint32_t position = write_position_;
-      for (uint32_t i = 0; i < count; ++i) {
-        std::memcpy(storage_ + position, &frame, 4);
-        position = position + 4 == kBytes ? 0 : position + 4;
-      }
-    }
-    write_position_ = next;
-    write_offset_.store(next, std::memory_order_release);
   }
 
   // For a producer that makes many frames at once and writes them into the
@@ -192,9 +148,6 @@ class SampleRing {
     write_position_ = next;
     write_offset_.store(next, std::memory_order_release);
   }
-
-  // How far past a run push_repeated() may write: fifteen frames.
-  static constexpr uint32_t kRepeatSlack = 60;
 
   int16_t ring_state() const { return ring_state_.load(std::memory_order_relaxed); }
   void set_ring_state(int16_t state) {

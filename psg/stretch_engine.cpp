@@ -340,8 +340,10 @@ RUN_STEP void mix_into(uint8_t* slot, const int16_t* a, const int16_t* b,
 // toggle of the noise (a shift that finds bit 0 set), the next step of the
 // envelope, each kept as the tick of the run on which it comes (kNever when it
 // cannot come). A change on tick t shows in every frame due on t or later,
-// the first of them frame frames_before(t). Generators nobody hears are not
-// run at all (StretchEngine catches them up when they start to matter).
+// the first of them frame frames_before(t). Fast noise is the exception: it
+// goes from frame to frame, shift by shift (run_noise_by_frame()). Generators
+// nobody hears are not run at all (StretchEngine catches them up when they
+// start to matter).
 class Run {
  public:
   Run(Chip& chip, SampleRing& ring, StretchBuffers& buffers, uint32_t ticks,
@@ -395,8 +397,9 @@ class Run {
   ChannelGate gate_[3];
   bool envelope_mode_[3] = {};
 
-  // Heard noise runs only at the shifts that toggle its output; the ticks
-  // since the last of them are owed to it and paid at the end.
+  // Heard noise runs only at the shifts that toggle its output (fast noise
+  // at every shift); the ticks since the last of them are owed to it and
+  // paid at the end.
   NoiseGenerator* noise_ = nullptr;  // null when unheard
   uint8_t noise_output_ = 0;
   uint64_t toggled_at_ = 0;

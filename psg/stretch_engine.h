@@ -2,14 +2,15 @@
 // leaving exactly the frames, chip state and ring feedback that Chip::tick()
 // followed by SampleRing::feedback_update() after every tick would leave.
 //
-// Between two moments at which something the mixer hears changes (a flip-flop
-// of a heard tone flips, the noise register shifts while a channel can hear
-// it, the envelope steps while a channel follows it) the mixer's output is
-// constant, so every frame that falls due in that stretch is the same frame.
-// The engine finds the length of the next stretch from the counters, writes
-// its frames in one fill, and runs the one tick that ends it exactly. Where
-// such changes come as often as frames or more, it goes from due frame to due
-// frame instead, moving every generator on in closed form.
+// Between two moments at which something a channel hears changes (its
+// tone's flip-flop flips, the noise output toggles while it takes the noise,
+// the envelope steps while it follows it) the channel's output is constant,
+// so every frame that falls due in that stretch shows the same value of it.
+// A run between two writes works each signal out on its own, from one change
+// to the next, into a buffer of per-frame values (fast noise, which toggles
+// about as often as frames fall due, shift by shift from frame to frame);
+// then each channel's output is combined from them and the three are mixed
+// into the ring, both in loops the compiler vectorises.
 //
 // Generators nobody can hear (a tone that is disabled or silent, noise that no
 // channel takes, an envelope no channel follows) are not run at all: they are
