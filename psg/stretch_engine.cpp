@@ -293,16 +293,24 @@ RUN_STEP void for_each_channel(Step step) {
   step(size_t{2});
 }
 
-// Sets elements [from, to) of a run buffer to value, sixteen bytes at a time:
-// it may write up to sixteen bytes past `to`, which the next fill or the
-// buffer's slack takes.
-template <typename T>
-RUN_STEP void fill_span(T* buffer, size_t from, size_t to, T value) {
-  typedef T Block __attribute__((vector_size(16)));
-  const Block block = Block{} + value;
-  for (size_t i = from; i < to; i += sizeof(Block) / sizeof(T)) {
+// Eight copies of one value of a run buffer.
+typedef int16_t Block __attribute__((vector_size(16)));
+
+RUN_STEP Block block_of(int16_t value) {
+  return Block{} + value;
+}
+
+// Sets elements [from, to) of a run buffer to the value in block, sixteen
+// bytes at a time: it may write up to sixteen bytes past `to`, which the
+// next fill or the buffer's slack takes.
+RUN_STEP void fill_span(int16_t* buffer, size_t from, size_t to, Block block) {
+  for (size_t i = from; i < to; i += sizeof(Block) / sizeof(int16_t)) {
     std::memcpy(buffer + i, &block, sizeof block);
   }
+}
+
+RUN_STEP void fill_span(int16_t* buffer, size_t from, size_t to, int16_t value) {
+  fill_span(buffer, from, to, block_of(value));
 }
 
 // A mask of all ones for a set bit 0, else of all zeros.
@@ -369,8 +377,7 @@ class Run {
     return (j * kClock - start_accumulator_ + kRate - 1) / kRate;
   }
   void plan();
-  template <typename T>
-  void run_tone(size_t i, T* values, T low, T high);
+  void run_tone(size_t i, int16_t* values, int16_t low, int16_t high);
   void run_noise(int16_t* levels);
   void run_noise_by_frame(int16_t* levels);
   void run_envelope(int16_t* amplitudes);
@@ -479,21 +486,21 @@ RUN_STEP void Run::plan() {
 }
 
 // Fills values with `low` or `high` by the tone's flip-flop at each frame.
-template <typename T>
-RUN_STEP void Run::run_tone(size_t i, T* values, T low, T high) {
+RUN_STEP void Run::run_tone(size_t i, int16_t* values, int16_t low, int16_t high) {
+  const Block blocks[2] = {block_of(low), block_of(high)};
   uint64_t at = flip_at_[i];
   uint32_t reload = reload_[i];
   uint8_t flip = flip_[i];
   size_t from = 0;
   while (at <= stop_) {
     const size_t to = frames_before(at);
-    fill_span(values, from, to, flip != 0 ? high : low);
+    fill_span(values, from, to, blocks[flip]);
     from = to;
     flip ^= 1u;
     at += reload;
     reload = tone_period_[i];
   }
-  fill_span(values, from, frames_, flip != 0 ? high : low);
+  fill_span(values, from, frames_, blocks[flip]);
   flip_at_[i] = at;
   reload_[i] = reload;
   flip_[i] = flip;
