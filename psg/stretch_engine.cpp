@@ -602,6 +602,16 @@ RUN_STEP void Run::run_channel(size_t i) {
     }
     return;
   }
+  if (flip_at_[i] == kNever && !amplitude_varies) {
+    // The output follows the noise alone: one of two values by its mask.
+    const int16_t low = gate_[i].output(amplitude_[i], flip_[i], 0);
+    const int16_t high = gate_[i].output(amplitude_[i], flip_[i], 1);
+    const int16_t* levels = buffers_.noise;
+    for (size_t j = 0; j < frames_; ++j) {
+      out[j] = static_cast<int16_t>(low ^ (levels[j] & (low ^ high)));
+    }
+    return;
+  }
   int16_t* flips = buffers_.flips[i];
   if (flip_at_[i] == kNever) {
     fill_span(flips, 0, frames_, mask_of(flip_[i]));
