@@ -466,6 +466,13 @@ RUN_STEP void Run::plan() {
   // settled band by band: at an edge, the tick whose frame enters the next
   // band already counts there.
   uint32_t frames = start_frames_;
+  if (band_ == Band::High) {
+    // Only a caller that has not flushed gets here. No band lies above: the
+    // run only has to keep within its buffers.
+    stop_ = std::min<uint64_t>(end_, frame_tick(StretchBuffers::kFrames + 1) - 1);
+    frames_ = frames_before(stop_ + 1);
+    return;
+  }
   for (;;) {
     const uint32_t edge_frames = next_band_edge(frames);
     const uint64_t edge = frame_tick(edge_frames - start_frames_);

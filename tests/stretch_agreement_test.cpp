@@ -412,7 +412,7 @@ TEST(StretchAgreement, FailuresAndTheSizeLimitSurfaceAtTheSameCall) {
 // from drift corrections anywhere in range: the renderer never looks at the
 // drift, so only this test holds the engine to it.
 TEST(StretchAgreement, RunsLeaveTheFeedbackThatEveryTickWouldLeave) {
-  for (uint32_t start_frames : {0u, 1u, 3071u, 3072u, 9200u, 9216u}) {
+  for (uint32_t start_frames : {0u, 1u, 3071u, 3072u, 9200u, 9216u, 9300u}) {
     for (int drift : {-100, -37, -3, 0, 4, 42, 100}) {
       for (uint32_t ticks : {1u, 2u, 23u, 500u, 20000u}) {
         SampleRing slow_ring;
