@@ -58,8 +58,10 @@ struct ToneChannel {
 };
 
 struct NoiseGenerator {
+  static constexpr uint32_t kMaxPeriod = 16 * 31;  // ticks
+
   uint16_t counter = 0;         // ticks until the next shift
-  uint16_t period = 0;          // 16 x the 5-bit noise period: 0..496
+  uint16_t period = 0;          // 16 x the 5-bit noise period: 0..kMaxPeriod
   uint16_t output = 0;          // the level the mixer sees, 0 or 1
   uint32_t shift_register = 1;  // pseudo-random state
 

@@ -89,70 +89,16 @@ void shift_noise(NoiseGenerator* noise, uint64_t shifts) {
   noise->output = static_cast<uint16_t>((state >> 32) & 1u);
 }
 
-// When heard noise next changes: at the next shift that finds bit 0 set.
-// Shifts that find it clear change nothing the mixer sees. The search stops
-// at the 64th shift, which then simply ends a stretch with no change.
-struct NoiseToggle {
-  uint64_t ticks;           // from now to that shift
-  uint32_t shift_register;  // the register just before it
-  uint16_t counter;         // the counter just after it
-};
+// Values of a run buffer in one Block.
+constexpr size_t kBlockValues = 8;
 
-NoiseToggle next_toggle(const NoiseGenerator& noise) {
-  NoiseToggle toggle{};
-  uint32_t shift_register = noise.shift_register;
-  uint32_t shifts = 1;
-  while ((shift_register & 1u) == 0 && shifts < 64) {
-    shift_register = NoiseGenerator::next_register(shift_register);
-    ++shifts;
-  }
-  toggle.shift_register = shift_register;
-  // The first shift comes when the counter runs out and reloads it with the
-  // period (one less from a counter of 0); every later one a period after
-  // the one before.
-  const uint32_t counter = noise.counter;
-  const uint32_t short_reload = counter == 0 ? 1u : 0u;
-  const uint32_t first = counter > 1 ? counter : 1u;
-  if (shifts == 1) {
-    toggle.ticks = first;
-    toggle.counter = static_cast<uint16_t>(noise.period - short_reload);
-  } else {
-    toggle.ticks = first - short_reload + uint64_t{shifts - 1} * noise.period;
-    toggle.counter = noise.period;
-  }
-  return toggle;
-}
-
-// Ticks from a frame that has just fallen due (the accumulator then below
-// 44100) to the next, without a division: 22 ticks from an accumulator of
-// at least 1000000 - 22 x 44100, else 23.
-uint64_t ticks_after_frame(uint32_t accumulator) {
-  constexpr uint32_t kShortFrom = kClock - 22 * kRate;  // 29800
-  // Arithmetic, not a choice (the sign bit of 29799 - accumulator): which
-  // of the two comes next follows no pattern a branch predictor learns, and
-  // the compiler turns a plain comparison back into a branch.
-  return 23 - ((kShortFrom - 1 - accumulator) >> 31);
-}
-
-// A run's due frames in order, from its first: tick is the tick of the
-// current one.
-struct FrameWalk {
-  explicit FrameWalk(uint32_t start_accumulator)
-      : tick((kClock - start_accumulator + kRate - 1) / kRate),
-        accumulator(static_cast<uint32_t>(start_accumulator + kRate * tick - kClock)) {}
-  void next() {
-    const uint64_t step = ticks_after_frame(accumulator);
-    tick += step;
-    accumulator = static_cast<uint32_t>(accumulator + kRate * step - kClock);
-  }
-  uint64_t tick;
-  uint32_t accumulator;
-};
-
-// The noise period (in ticks) below which the noise goes frame by frame,
-// shift by shift, rather than from toggle to toggle: finding the next toggle
-// costs as much as several shifts.
-constexpr uint32_t kNoiseByFrame = 80;
+// The most frames one shift's level of the noise may show in, rounded up to
+// whole Blocks: frames fall due at least 22 ticks apart, so a shift's level,
+// which lasts one period, shows in at most 23 of them for the longest
+// period, 496 ticks (and for a counter left from a longer period than the one
+// now set, only the level before the first shift lasts longer).
+constexpr size_t kNoiseSpan = 3 * kBlockValues;
+static_assert((NoiseGenerator::kMaxPeriod + 21) / 22 <= kNoiseSpan);
 
 // Far beyond any run: a generator that never acts within one.
 constexpr uint64_t kNever = uint64_t{1} << 62;
@@ -354,13 +300,11 @@ RUN_STEP void mix_into(uint8_t* slot, const int16_t* a, const int16_t* b,
 //      the state back.
 //
 // Each signal goes from change to change: the next flip of a tone, the next
-// toggle of the noise (a shift that finds bit 0 set), the next step of the
-// envelope, each kept as the tick of the run on which it comes (kNever when it
-// cannot come). A change on tick t shows in every frame due on t or later,
-// the first of them frame frames_before(t). Fast noise is the exception: it
-// goes from frame to frame, shift by shift (run_noise_by_frame()). Generators
-// nobody hears are not run at all (StretchEngine catches them up when they
-// start to matter).
+// shift of the noise, the next step of the envelope, each kept as the tick of
+// the run on which it comes (kNever when it cannot come). A change on tick t
+// shows in every frame due on t or later, the first of them frame
+// frames_before(t). Generators nobody hears are not run at all
+// (StretchEngine catches them up when they start to matter).
 class Run {
  public:
   Run(Chip& chip, SampleRing& ring, StretchBuffers& buffers, uint32_t ticks,
@@ -388,7 +332,6 @@ class Run {
   void plan();
   void run_tone(size_t i, int16_t* values, int16_t low, int16_t high);
   void run_noise(int16_t* levels);
-  void run_noise_by_frame(int16_t* levels);
   void run_envelope(int16_t* amplitudes);
   void run_channel(size_t i);
   void combine(size_t i);
@@ -413,14 +356,9 @@ class Run {
   ChannelGate gate_[3];
   bool envelope_mode_[3] = {};
 
-  // Heard noise runs only at the shifts that toggle its output (fast noise
-  // at every shift); the ticks since the last of them are owed to it and
-  // paid at the end.
+  // Heard noise runs shift by shift to the stop.
   NoiseGenerator* noise_ = nullptr;  // null when unheard
   uint8_t noise_output_ = 0;
-  uint64_t toggled_at_ = 0;
-  NoiseToggle toggle_{kNever, 0, 0};
-  uint64_t toggle_at_ = kNever;
 
   // The envelope: the tick of its next step (kNever when unheard or frozen),
   // and the first frame that shows a step of this run.
@@ -455,11 +393,7 @@ RUN_STEP Run::Run(Chip& chip, SampleRing& ring, StretchBuffers& buffers, uint32_
     flip_at_[i] = tone_heard[i] ? std::max<uint32_t>(channel.counter, 1) : kNever;
   });
   noise_output_ = static_cast<uint8_t>(chip.noise.output != 0);
-  if (noise_heard) {
-    noise_ = &chip.noise;
-    toggle_ = next_toggle(chip.noise);
-    toggle_at_ = toggle_.ticks;
-  }
+  if (noise_heard) noise_ = &chip.noise;
   envelope_heard_ = envelope_heard && chip.envelope.period != 0;
   envelope_period_ = chip.envelope.period;
   if (envelope_heard_) step_at_ = envelope_period_ - chip.envelope.counter;
@@ -523,50 +457,29 @@ RUN_STEP void Run::run_tone(size_t i, int16_t* values, int16_t low, int16_t high
 }
 
 RUN_STEP void Run::run_noise(int16_t* levels) {
-  NoiseGenerator& noise = *noise_;
-  if (noise.period < kNoiseByFrame) {
-    run_noise_by_frame(levels);
-    return;
-  }
-  uint8_t level = noise_output_;
-  size_t from = 0;
-  while (toggle_at_ <= stop_) {
-    const size_t to = frames_before(toggle_at_);
-    fill_span(levels, from, to, mask_of(level));
-    from = to;
-    noise.shift_register = toggle_.shift_register;
-    noise.counter = toggle_.counter;
-    noise.shift();
-    level = static_cast<uint8_t>(noise.output & 1u);
-    toggled_at_ = toggle_at_;
-    toggle_ = next_toggle(noise);
-    toggle_at_ += toggle_.ticks;
-  }
-  fill_span(levels, from, frames_, mask_of(level));
-  noise_output_ = level;
-}
-
-RUN_STEP void Run::run_noise_by_frame(int16_t* levels) {
-  // Shift by shift, on a copy the compiler keeps in registers; the noise is
-  // then up to date at the stop, with nothing owed.
+  // Shift by shift, on a copy the compiler keeps in registers. Each shift
+  // writes every frame its level may show in (kNoiseSpan from the first due
+  // on its tick), and the next shift's write replaces what is not its own:
+  // every shift makes the same stores, with no branch on how many frames it
+  // covers (a count that follows no pattern a branch predictor learns).
   NoiseGenerator noise = *noise_;
   uint64_t at = std::max<uint32_t>(noise.counter, 1);
   uint32_t reload = noise.period - (noise.counter == 0 ? 1u : 0u);
-  const auto shift_through = [&](uint64_t tick) {
-    for (; at <= tick; reload = noise.period) {
-      noise.shift();
-      at += reload;
+  // The counter may still run out a longer period than the one now set.
+  size_t from = std::min(frames_before(at), frames_);
+  fill_span(levels, 0, from, mask_of(noise.output));
+  for (; at <= stop_; reload = noise.period) {
+    noise.shift();
+    from = frames_before(at);
+    const Block level = block_of(mask_of(noise.output));
+    for (size_t k = 0; k < kNoiseSpan / kBlockValues; ++k) {
+      std::memcpy(levels + from + k * kBlockValues, &level, sizeof level);
     }
-  };
-  FrameWalk frame(start_accumulator_);
-  for (size_t j = 0; j < frames_; ++j, frame.next()) {
-    shift_through(frame.tick);
-    levels[j] = mask_of(noise.output);
+    at += reload;
   }
-  shift_through(stop_);
+  fill_span(levels, from, frames_, mask_of(noise.output));
   noise.counter = static_cast<uint16_t>(at - stop_);
   *noise_ = noise;
-  toggled_at_ = stop_;
   noise_output_ = static_cast<uint8_t>(noise.output & 1u);
 }
 
@@ -700,10 +613,6 @@ RUN_STEP void Run::store(const bool tone_heard[3]) {
     if (tone_heard[i])
       chip_.channels[i].counter = static_cast<uint16_t>(flip_at_[i] - stop_);
   });
-  if (noise_ != nullptr) {
-    shift_noise(noise_,
-                run_countdown(&noise_->counter, noise_->period, stop_ - toggled_at_));
-  }
   if (envelope_heard_ && !envelope_held) {
     chip_.envelope.counter = envelope_period_ - static_cast<uint32_t>(step_at_ - stop_);
   }

@@ -7,10 +7,9 @@
 // the envelope steps while it follows it) the channel's output is constant,
 // so every frame that falls due in that stretch shows the same value of it.
 // A run between two writes works each signal out on its own, from one change
-// to the next, into a buffer of per-frame values (fast noise, which toggles
-// about as often as frames fall due, shift by shift from frame to frame);
-// then each channel's output is combined from them and the three are mixed
-// into the ring, both in loops the compiler vectorises.
+// to the next, into a buffer of per-frame values; then each channel's output
+// is combined from them and the three are mixed into the ring, both in loops
+// the compiler vectorises.
 //
 // Generators nobody can hear (a tone that is disabled or silent, noise that no
 // channel takes, an envelope no channel follows) are not run at all: they are
@@ -30,10 +29,11 @@
 
 // Room for one run's frames, signal by signal: a run makes at most 9217
 // frames (it stops when the ring holds more than its high-water mark), and a
-// fill may write up to sixteen bytes past the frames it fills.
+// fill may write up to sixteen bytes past the frames it fills, a shift of
+// the noise up to 48 bytes past the frame it starts at.
 struct StretchBuffers {
   static constexpr size_t kFrames = SampleRing::kHighWater / 4 + 1;
-  static constexpr size_t kRoom = kFrames + 16;
+  static constexpr size_t kRoom = kFrames + 32;
   int16_t out[3][kRoom];    // each channel's output
   int16_t envelope[kRoom];  // the amplitude of the channels that follow the envelope
   int16_t flips[3][kRoom];  // each tone's flip-flop, as a mask: 0 or all ones

@@ -32,7 +32,8 @@ TEST(RenderAgreement, ExecutableAndLibraryWriteTheSameFiles) {
     const ProcessResult r =
         run_program(ZARNIK_EXE, {dir.file("song.txt"), "-o", dir.file("exe.wav")});
     ASSERT_EQ(r.exit_code, 0) << r.err;
-    const std::string library = render_in_process(dir.file("song.txt"), dir.file("lib.wav"));
+    const std::string library =
+        render_in_process(dir.file("song.txt"), dir.file("lib.wav"));
     const std::string executable = read_file(dir.file("exe.wav"));
     ASSERT_FALSE(library.empty()) << "seed " << seed;
     EXPECT_TRUE(executable == library) << "seed " << seed;

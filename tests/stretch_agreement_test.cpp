@@ -234,7 +234,10 @@ class LogBuilder {
         if (below(2) == 0) value = below(3);
         break;
       case 6:
+        // Also the short periods that go shift by shift, often right after
+        // a long one that the counter is still running out.
         if (below(3) == 0) value = below(3);
+        if (below(3) == 0) value = below(5);
         break;
       case 8:
       case 9:
