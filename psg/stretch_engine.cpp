@@ -54,10 +54,9 @@ uint64_t one_shift(uint64_t state) {
 }
 
 uint64_t apply(const NoiseMatrix& matrix, uint64_t state) {
+  // Masked, not branched on: the bits of the state follow no pattern.
   uint64_t result = 0;
-  for (unsigned j = 0; j < 33; ++j) {
-    if ((state >> j) & 1u) result ^= matrix[j];
-  }
+  for (unsigned j = 0; j < 33; ++j) result ^= matrix[j] & (0 - ((state >> j) & 1u));
   return result;
 }
 
