@@ -8,6 +8,11 @@
 // Whether an open stream is a directory (some systems let fopen open one).
 bool stream_is_directory(FILE* stream);
 
+// Whether an open stream reads a file on disk: reading it ahead by whole
+// blocks never waits for bytes that a writer has yet to send, as reading a
+// pipe or a device ahead would.
+bool stream_is_disk_file(FILE* stream);
+
 // Whether both paths name one existing file (the same device and inode), so
 // that writing one would destroy the other.
 bool same_file(const char* first_path, const char* second_path);

@@ -15,6 +15,11 @@ bool stream_is_directory(FILE* stream) {
   return fstat(fileno(stream), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
+bool stream_is_disk_file(FILE* stream) {
+  struct stat status {};
+  return fstat(fileno(stream), &status) == 0 && S_ISREG(status.st_mode);
+}
+
 bool same_file(const char* first_path, const char* second_path) {
   struct stat first {};
   struct stat second {};

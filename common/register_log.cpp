@@ -1,24 +1,31 @@
 #include "common/register_log.h"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "common/files.h"
 #include "common/messages.h"
 
-int read_log_line(FILE* stream, char* buffer, int max_chars, bool* ended_with_crlf) {
+namespace {
+
+// Cuts one line from a source of bytes (get() gives the next or EOF, unget()
+// puts back the one just got), as read_log_line() describes.
+template <typename Source>
+int cut_line(Source& source, char* buffer, int max_chars, bool* ended_with_crlf) {
   int count = 0;
   if (ended_with_crlf != nullptr) *ended_with_crlf = false;
   while (count < max_chars) {
-    int c = read_byte(stream);
+    int c = source.get();
     if (c == EOF) break;
     if (c == '\r') {
       // A CR LF pair is one line end, as a Windows text stream reads it.
-      int next = read_byte(stream);
+      int next = source.get();
       if (next == '\n') {
         c = '\n';
         if (ended_with_crlf != nullptr) *ended_with_crlf = true;
       } else if (next != EOF) {
-        ungetc(next, stream);
+        source.unget(next);
       }
     }
     buffer[count++] = static_cast<char>(c);
@@ -28,22 +35,83 @@ int read_log_line(FILE* stream, char* buffer, int max_chars, bool* ended_with_cr
   return count;
 }
 
+struct StreamBytes {
+  int get() { return read_byte(stream); }
+  void unget(int c) { ungetc(c, stream); }
+  FILE* stream;
+};
+
+struct AheadBytes {
+  int get() {
+    if (ahead.next == ahead.end && !ahead.refill(stream)) return EOF;
+    return static_cast<unsigned char>(ahead.bytes[ahead.next++]);
+  }
+  // Only ever the byte just got, which is still in the block.
+  void unget(int /*c*/) { --ahead.next; }
+  TextReadAhead& ahead;
+  FILE* stream;
+};
+
+// The value of a hex digit, -1 for any other byte.
+constexpr std::array<int8_t, 256> kHexDigits = [] {
+  std::array<int8_t, 256> digits{};
+  for (int c = 0; c < 256; ++c) {
+    digits[static_cast<size_t>(c)] = static_cast<int8_t>(-1);
+    if (c >= '0' && c <= '9')
+      digits[static_cast<size_t>(c)] = static_cast<int8_t>(c - '0');
+    if (c >= 'A' && c <= 'F')
+      digits[static_cast<size_t>(c)] = static_cast<int8_t>(c - 'A' + 10);
+    if (c >= 'a' && c <= 'f')
+      digits[static_cast<size_t>(c)] = static_cast<int8_t>(c - 'a' + 10);
+  }
+  return digits;
+}();
+
+int hex_digit(char c) {
+  return kHexDigits[static_cast<unsigned char>(c)];
+}
+
+}  // namespace
+
+int read_log_line(FILE* stream, char* buffer, int max_chars, bool* ended_with_crlf) {
+  StreamBytes bytes{stream};
+  return cut_line(bytes, buffer, max_chars, ended_with_crlf);
+}
+
+bool TextReadAhead::refill(FILE* stream) {
+  next = 0;
+  end = std::fread(bytes, 1, sizeof bytes, stream);
+  return end != 0;
+}
+
+int TextReadAhead::read_line(FILE* stream, char* buffer, int max_chars) {
+  // Most lines lie whole in the block with no CR: copied as they are, which
+  // is what cutting them byte by byte would give.
+  const char* line = bytes + next;
+  const size_t room = std::min(end - next, static_cast<size_t>(max_chars));
+  const void* lf = std::memchr(line, '\n', room);
+  if (lf != nullptr) {
+    const size_t length = static_cast<size_t>(static_cast<const char*>(lf) - line) + 1;
+    if (std::memchr(line, '\r', length) == nullptr) {
+      std::memcpy(buffer, line, length);
+      buffer[length] = '\0';
+      next += length;
+      return static_cast<int>(length);
+    }
+  }
+  AheadBytes source{*this, stream};
+  return cut_line(source, buffer, max_chars, nullptr);
+}
+
 bool parse_hex_byte(const char* text, uint8_t* result) {
   unsigned value = 0;
   for (int i = 0; i < 2; ++i) {
-    const char c = text[i];
-    unsigned digit = 0;
-    if (c >= '0' && c <= '9') {
-      digit = static_cast<unsigned>(c - '0');
-    } else if (c >= 'A' && c <= 'F') {
-      digit = static_cast<unsigned>(c - 'A' + 10);
-    } else if (c >= 'a' && c <= 'f') {
-      digit = static_cast<unsigned>(c - 'a' + 10);
-    } else {
+    const int digit = hex_digit(text[i]);
+    if (digit < 0) {
       *result = static_cast<uint8_t>(value);
       return false;
     }
-    value = value * 16 + digit;
+    value = value * 16 + static_cast<unsigned>(digit);
   }
   *result = static_cast<uint8_t>(value);
   return text[2] == '\0' || (text[2] == '\n' && text[3] == '\0');
@@ -71,8 +139,42 @@ int32_t parse_time_field(const char* text) {
   return static_cast<int32_t>(value);
 }
 
+namespace {
+
+// A line as logs are written, "DIGITS:HH:HH" and a line end, in one pass:
+// false for any other line, which the general rules then take. It gives what
+// they would.
+bool parse_plain_line(char* line, int32_t* time, uint8_t* reg, uint8_t* value) {
+  uint32_t digits = 0;
+  char* p = line;
+  for (; *p >= '0' && *p <= '9'; ++p)
+    digits = digits * 10u + static_cast<uint32_t>(*p - '0');
+  // Each test reads one byte further only after the one before it found a
+  // byte other than the line's terminating NUL.
+  if (p[0] != ':' || hex_digit(p[1]) < 0 || hex_digit(p[2]) < 0 || p[3] != ':' ||
+      hex_digit(p[4]) < 0 || hex_digit(p[5]) < 0) {
+    return false;
+  }
+  if (p[6] != '\0' && (p[6] != '\n' || p[7] != '\0')) return false;
+  p[0] = '\0';
+  p[3] = '\0';
+  *time = static_cast<int32_t>(digits);
+  *reg = static_cast<uint8_t>(hex_digit(p[1]) * 16 + hex_digit(p[2]));
+  *value = static_cast<uint8_t>(hex_digit(p[4]) * 16 + hex_digit(p[5]));
+  return true;
+}
+
+}  // namespace
+
 TextLineStatus parse_text_line(char* line, int32_t* time, bool* have_time, uint8_t* reg,
                                uint8_t* value) {
+  *have_time = parse_plain_line(line, time, reg, value);
+  if (*have_time) return TextLineStatus::Ok;
+  return parse_text_line_by_rules(line, time, have_time, reg, value);
+}
+
+TextLineStatus parse_text_line_by_rules(char* line, int32_t* time, bool* have_time,
+                                        uint8_t* reg, uint8_t* value) {
   *have_time = false;
   char* first_colon = std::strchr(line, ':');
   if (first_colon == nullptr) return TextLineStatus::NoTimeColon;
@@ -94,10 +196,12 @@ namespace {
 // the line does not parse; *time is set as soon as the time field is known,
 // since the player records it even for a line that fails later.
 bool split_text_line(FILE* stream, int32_t* time, bool* have_time, uint8_t* reg,
-                     uint8_t* value) {
+                     uint8_t* value, TextReadAhead* ahead = nullptr) {
   char line[kMaxTextLine + 1];
   *have_time = false;
-  if (read_log_line(stream, line, kMaxTextLine) == 0) return false;
+  const int length = ahead != nullptr ? ahead->read_line(stream, line, kMaxTextLine)
+                                      : read_log_line(stream, line, kMaxTextLine);
+  if (length == 0) return false;
   return parse_text_line(line, time, have_time, reg, value) == TextLineStatus::Ok;
 }
 
@@ -118,10 +222,10 @@ bool read_write_event(RegisterLog& log, uint32_t* delay, uint8_t* reg, uint8_t* 
 }  // namespace
 
 bool read_text_event(FILE* stream, int32_t& previous_time, uint32_t* delay, uint8_t* reg,
-                     uint8_t* value) {
+                     uint8_t* value, TextReadAhead* ahead) {
   int32_t time = 0;
   bool have_time = false;
-  const bool ok = split_text_line(stream, &time, &have_time, reg, value);
+  const bool ok = split_text_line(stream, &time, &have_time, reg, value, ahead);
   if (have_time) {
     if (delay != nullptr) {
       *delay = static_cast<uint32_t>(time) - static_cast<uint32_t>(previous_time);
@@ -139,7 +243,9 @@ bool read_text_event_time(FILE* stream, int32_t* time, uint8_t* reg, uint8_t* va
 bool RegisterLog::event_reader(uint32_t* delay, uint8_t* reg, uint8_t* value) {
   switch (form) {
     case LogForm::Binary: return read_binary_event(stream, delay, reg, value);
-    case LogForm::Text: return read_text_event(stream, previous_time, delay, reg, value);
+    case LogForm::Text:
+      return read_text_event(stream, previous_time, delay, reg, value,
+                             ahead.used ? &ahead : nullptr);
     case LogForm::Writes: break;
   }
   return read_write_event(*this, delay, reg, value);
@@ -148,6 +254,7 @@ bool RegisterLog::event_reader(uint32_t* delay, uint8_t* reg, uint8_t* value) {
 void RegisterLog::close() {
   if (stream != nullptr) std::fclose(stream);
   stream = nullptr;
+  ahead.used = false;
 }
 
 bool report_read_error(const RegisterLog& log, const char* input_path) {
@@ -179,6 +286,10 @@ bool open_register_log(RegisterLog& log, const char* input_path, LogOpenRules ru
     return false;
   }
   log.stream = stream;
+  // A pipe or a device is read as its bytes come: a block read ahead would
+  // wait for bytes that its writer may send only much later.
+  log.ahead.used = form == LogForm::Text && stream_is_disk_file(stream);
+  log.ahead.next = log.ahead.end = 0;
   log.form = form;
   return true;
 }

@@ -53,6 +53,20 @@ enum class LogForm : uint8_t { Text, Binary, Writes };
 // only.
 enum class LogOpenRules { Player, Converter };
 
+// Read-ahead for a text log on disk: lines are cut from blocks read in one
+// go rather than a byte at a time from the stream.
+struct TextReadAhead {
+  // One line as read_log_line() gives it (without telling of CR LF ends).
+  int read_line(FILE* stream, char* buffer, int max_chars);
+  // Reads the next block; false when nothing was left.
+  bool refill(FILE* stream);
+
+  bool used = false;  // whether the stream is read ahead at all
+  size_t next = 0;    // the block's unread bytes: [next, end)
+  size_t end = 0;
+  char bytes[16384];
+};
+
 struct RegisterLog {
   FILE* stream = nullptr;
   LogForm form = LogForm::Text;
@@ -62,6 +76,8 @@ struct RegisterLog {
   // The writes form: the next write to deliver and the end of the writes.
   const TimedWrite* next_write = nullptr;
   const TimedWrite* end_write = nullptr;
+  // The text form's read-ahead.
+  TextReadAhead ahead;
 
   // Reads one event. With a null delay the event's delay is not delivered
   // (the text reader still records its time). Returns false at the end of the
@@ -127,6 +143,11 @@ enum class TextLineStatus : uint8_t {
 TextLineStatus parse_text_line(char* line, int32_t* time, bool* have_time, uint8_t* reg,
                                uint8_t* value);
 
+// The same, field by field by the rules above; parse_text_line() takes a line
+// as logs are written ("DIGITS:HH:HH") in one pass and gives what this would.
+TextLineStatus parse_text_line_by_rules(char* line, int32_t* time, bool* have_time,
+                                        uint8_t* reg, uint8_t* value);
+
 // The delay between two text times as the readers deliver it: their
 // difference modulo 2^32, so only the low 32 bits of either time matter.
 inline uint32_t text_delay(uint64_t previous_time, uint64_t time) {
@@ -136,7 +157,7 @@ inline uint32_t text_delay(uint64_t previous_time, uint64_t time) {
 // The player's text reader: delivers the time since the previous line (32-bit
 // wrap-around) and records this line's time in previous_time.
 bool read_text_event(FILE* stream, int32_t& previous_time, uint32_t* delay, uint8_t* reg,
-                     uint8_t* value);
+                     uint8_t* value, TextReadAhead* ahead = nullptr);
 
 // The converter's text reader: delivers the line's absolute time.
 bool read_text_event_time(FILE* stream, int32_t* time, uint8_t* reg, uint8_t* value);

@@ -40,6 +40,12 @@ bool stream_is_directory(FILE* stream) {
          (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+bool stream_is_disk_file(FILE* stream) {
+  const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  return handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_DISK &&
+         !stream_is_directory(stream);
+}
+
 bool same_file(const char* first_path, const char* second_path) {
   // Following links here is right: writing through a link to the log would
   // destroy the log all the same. The volume serial number and the file index

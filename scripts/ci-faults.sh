@@ -87,7 +87,7 @@ for name in plain symbolic hard; do
   survives "$name" 8 "$cant_write" "$log" -- "${trace[@]}" \
     -e inject=rename,renameat,renameat2:error=EXDEV "$zarnik"
   survives "$name" 8 "$cant_write" "$log" -- "${trace[@]}" -e inject=rename:error=EIO "$zarnik"
-  # The log's 6th read of 4096 bytes: a fifth of the song read.
+  # The log's 6th read: about a quarter of the song read.
   survives "$name" 2 "Zarnik: Can't read [$log]" "$log" -- "${trace[@]}" -P "$log" \
     -e trace=read -e inject=read:error=EIO:when=6 "$zarnik"
   survives "$name" 130 "" "$log" -- "${trace[@]}" -e inject=write:signal=SIGINT:when=4 "$zarnik"

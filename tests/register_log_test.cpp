@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -186,6 +188,85 @@ TEST(HexByte, AcceptsTwoDigitsAndAnOptionalLineEnd) {
   for (const char* bad : {"", "7", "007", "3F ", "3F\n\n", "3F\r\n", " 3F", "g0", "0x",
                           "\xC3\xA9", "3F\nx"}) {
     EXPECT_FALSE(parse_hex_byte(bad, &value)) << bad;
+  }
+}
+
+// Lines of random bytes, biased towards the ones that matter to cutting and
+// parsing lines, some of them longer than a line may be.
+std::string random_text(std::mt19937& random, size_t size) {
+  static const char kBytes[] = "0123456789:aF:\n\n\r\r +-x";
+  std::string text;
+  while (text.size() < size) {
+    const uint32_t pick = random() % 200;
+    if (pick == 0) {
+      text += std::string(120 + random() % 20, '1');
+    } else if (pick < 4) {
+      text += '\0';
+    } else {
+      text += kBytes[random() % (sizeof kBytes - 1)];
+    }
+  }
+  return text;
+}
+
+TEST(TextLines, ReadAheadCutsTheSameLinesAsTheStream) {
+  TempDir dir;
+  std::mt19937 random(7);
+  // Several blocks of read-ahead, so that lines and CR LF pairs straddle them.
+  write_file(dir.file("log"), random_text(random, 70000));
+  FILE* bytewise = std::fopen(dir.file("log").c_str(), "rb");
+  FILE* ahead_stream = std::fopen(dir.file("log").c_str(), "rb");
+  ASSERT_NE(bytewise, nullptr);
+  ASSERT_NE(ahead_stream, nullptr);
+  TextReadAhead ahead;
+  for (int line_number = 0;; ++line_number) {
+    const int max_chars = line_number % 5 == 0 ? 9 : kMaxTextLine;
+    char expected[kMaxTextLine + 1];
+    char got[kMaxTextLine + 1];
+    const int expected_length = read_log_line(bytewise, expected, max_chars);
+    const int length = ahead.read_line(ahead_stream, got, max_chars);
+    ASSERT_EQ(length, expected_length) << "line " << line_number;
+    ASSERT_EQ(std::string(got, static_cast<size_t>(length) + 1),
+              std::string(expected, static_cast<size_t>(length) + 1))
+        << "line " << line_number;
+    if (length == 0) break;
+  }
+  std::fclose(bytewise);
+  std::fclose(ahead_stream);
+}
+
+TEST(TextLines, PlainLinesParseAsTheRulesParseThem) {
+  std::mt19937 random(11);
+  static const char kBytes[] = "0123456789:aAfF:g \n+-";
+  for (int i = 0; i < 200000; ++i) {
+    // Mostly lines as logs are written, with one byte changed or cut off.
+    std::string line = std::to_string(random() % 100000000) + ":" + "0a:F" +
+                       std::to_string(random() % 10) + "\n";
+    if (random() % 4 != 0) line[random() % line.size()] = kBytes[random() % 21];
+    if (random() % 8 == 0) line.resize(random() % line.size());
+    if (random() % 8 == 0) line += kBytes[random() % 21];
+    char fast[kMaxTextLine + 1];
+    char rules[kMaxTextLine + 1];
+    std::snprintf(fast, sizeof fast, "%s", line.c_str());
+    std::snprintf(rules, sizeof rules, "%s", line.c_str());
+    int32_t times[2] = {-1, -1};
+    bool have_times[2] = {};
+    uint8_t regs[2] = {};
+    uint8_t values[2] = {};
+    const TextLineStatus status =
+        parse_text_line(fast, &times[0], &have_times[0], &regs[0], &values[0]);
+    const TextLineStatus expected =
+        parse_text_line_by_rules(rules, &times[1], &have_times[1], &regs[1], &values[1]);
+    ASSERT_EQ(status, expected) << line;
+    ASSERT_EQ(have_times[0], have_times[1]) << line;
+    if (have_times[1]) {
+      ASSERT_EQ(times[0], times[1]) << line;
+    }
+    if (expected == TextLineStatus::Ok) {
+      ASSERT_EQ(regs[0], regs[1]) << line;
+      ASSERT_EQ(values[0], values[1]) << line;
+    }
+    ASSERT_EQ(std::memcmp(fast, rules, line.size() + 1), 0) << line;
   }
 }
 
