@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Whole-process render speed over a varied set of songs, as ratios to the
 # same build's tick-by-tick path: for each log the least CPU time (user +
-# system) of `zarnik LOG -o /dev/null` over 5 runs and of
-# `bench/render_file ticks LOG /dev/null` over 3, and their ratio; then the
+# system) of `zarnik LOG -o /dev/null` over 10 runs and of
+# `bench/render_file ticks LOG /dev/null` over 5, and their ratio; then the
 # median ratio over the songs. With BEFORE=DIR (a folder holding an older
 # build's zarnik and render_file) the older build is measured in the same run,
 # log by log, for a before/after table.
@@ -26,8 +26,8 @@ export PROMPT=
 # Prints "zarnik_ms ticks_ms ratio" for one build folder and one log.
 measure() {
   local zarnik=$1 render_file=$2 log=$3 fast slow
-  fast=$($cpu 5 "$zarnik" "$log" -o /dev/null | cut -d' ' -f1)
-  slow=$($cpu 3 "$render_file" ticks "$log" /dev/null | cut -d' ' -f1)
+  fast=$($cpu 10 "$zarnik" "$log" -o /dev/null | cut -d' ' -f1)
+  slow=$($cpu 5 "$render_file" ticks "$log" /dev/null | cut -d' ' -f1)
   awk -v f="$fast" -v s="$slow" 'BEGIN { printf "%.2f %.1f %.1f\n", f, s, s / f }'
 }
 
@@ -45,7 +45,7 @@ table() {
   done
 }
 
-echo "== songs (CPU ms, least of 5 / 3 runs; ratio = ticks / zarnik)"
+echo "== songs (CPU ms, least of 10 / 5 runs; ratio = ticks / zarnik)"
 table $songs | tee "$out/songs.md"
 # The median of each ratio column (the 4th and, with BEFORE, the 7th field).
 for column in 5 8; do
