@@ -251,6 +251,12 @@ bool RegisterLog::event_reader(uint32_t* delay, uint8_t* reg, uint8_t* value) {
   return read_write_event(*this, delay, reg, value);
 }
 
+long RegisterLog::position() const {
+  const long read = std::ftell(stream);
+  if (read < 0 || !ahead.used) return read;
+  return read - static_cast<long>(ahead.end - ahead.next);
+}
+
 void RegisterLog::close() {
   if (stream != nullptr) std::fclose(stream);
   stream = nullptr;

@@ -84,6 +84,10 @@ struct RegisterLog {
   // log or at the first line or record that does not parse.
   bool event_reader(uint32_t* delay, uint8_t* reg, uint8_t* value);
 
+  // The offset in the file of the first byte no event has read yet (the
+  // stream itself may have read further ahead); -1 when it cannot be told.
+  long position() const;
+
   // Whether a read from the stream failed (rather than found its end).
   bool read_failed() const { return stream != nullptr && std::ferror(stream) != 0; }
 

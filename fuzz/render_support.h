@@ -32,7 +32,7 @@ inline bool measure(const std::string& path, size_t size, uint64_t* ticks, size_
   if (log.event_reader(nullptr, &reg, &value)) {
     uint32_t delay = 0;
     for (;;) {
-      const long before = std::ftell(log.stream);
+      const long before = log.position();
       if (!log.event_reader(&delay, &reg, &value)) break;
       if (*ticks + delay > kMaxRenderTicks) {
         *keep = static_cast<size_t>(before);

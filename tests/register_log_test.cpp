@@ -79,6 +79,27 @@ TEST_F(RegisterLogFile, TextDelaysAreDifferencesBetweenSuccessiveLines) {
                 {0, 7, 0x38}, {500, 8, 0x0F}, {0, 0, 0xFE}, {4294966296u, 1, 1}}));
 }
 
+TEST_F(RegisterLogFile, ThePositionIsWhereTheNextEventStarts) {
+  // Each form's events, as the bytes of each.
+  const std::vector<std::string> forms[] = {
+      {kTextHeader, "1000:07:38\n", "1500:08:0F\r\n", "2000:00:FE\n"},
+      {kBinaryHeader, std::string("\x00\x07\x38", 3),
+       std::string("\x81\x00\x08\x0F", 4)}};
+  for (const std::vector<std::string>& form : forms) {
+    std::string log;
+    for (const std::string& piece : form) log += piece;
+    ASSERT_TRUE(open(log));
+    long expected = kMagicLength;
+    uint8_t reg = 0;
+    uint8_t value = 0;
+    for (size_t i = 1; log_.event_reader(nullptr, &reg, &value); ++i) {
+      expected += static_cast<long>(form[i].size());
+      EXPECT_EQ(log_.position(), expected) << form[0] << i;
+    }
+    log_.close();
+  }
+}
+
 TEST_F(RegisterLogFile, TimeFieldsReadLikeAtol) {
   ASSERT_TRUE(open(kTextHeader +
                    "0:00:00\n  1500:01:01\n+1500:02:02\n1500abc:03:03\n:04:04\n"
