@@ -251,6 +251,7 @@ RUN_STEP void for_each_channel(Step step) {
 // GCC gives for a target without SSE (32-bit Windows), reported where they
 // are inlined, does not apply to them.
 typedef int16_t Block __attribute__((vector_size(16)));
+static_assert(sizeof(Block) == kBlockValues * sizeof(int16_t));
 
 #if defined(__GNUC__) && !defined(__clang__)
 // To the end of the file: GCC gives the note when it emits the code.
@@ -265,7 +266,7 @@ RUN_STEP Block block_of(int16_t value) {
 // bytes at a time: it may write up to sixteen bytes past `to`, which the
 // next fill or the buffer's slack takes.
 RUN_STEP void fill_span(int16_t* buffer, size_t from, size_t to, Block block) {
-  for (size_t i = from; i < to; i += sizeof(Block) / sizeof(int16_t)) {
+  for (size_t i = from; i < to; i += kBlockValues) {
     std::memcpy(buffer + i, &block, sizeof block);
   }
 }
@@ -286,8 +287,7 @@ RUN_STEP void mix_into(uint8_t* slot, const int16_t* a, const int16_t* b,
   if constexpr (std::endian::native == std::endian::little) {
     // Eight frames at a time: a frame is its left value then its right, so
     // the two interleaved are the frames' bytes in order.
-    constexpr size_t kStep = sizeof(Block) / sizeof(int16_t);
-    for (; j + kStep <= count; j += kStep) {
+    for (; j + kBlockValues <= count; j += kBlockValues) {
       Block left, right, middle;
       std::memcpy(&left, a + j, sizeof left);
       std::memcpy(&middle, b + j, sizeof middle);
