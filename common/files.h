@@ -2,6 +2,7 @@
 // interface implemented once per platform.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 
@@ -54,6 +55,18 @@ bool sync_to_storage(FILE* stream);
 // the storage, without waiting: a later sync_to_storage() then has little
 // left to wait for. Only a hint; does nothing where the system has no way.
 void start_storing(FILE* stream);
+
+// A run of bytes to write, held by its writer.
+struct OutputPiece {
+  const void* data;
+  size_t size;
+};
+
+// Writes the pieces to the stream's file in order, at its position, with as
+// few system calls as the system allows (one for all of them where it can
+// gather them), and leaves the stream's own buffer empty; false when the
+// system refused any of it.
+bool write_pieces(FILE* stream, const OutputPiece* pieces, size_t count);
 
 // Renames from to to, replacing the file to names in one step, and makes the
 // new name durable; false on failure, with both names as they were.

@@ -37,9 +37,12 @@ class OutputFiles {
 // The standard library's buffered streams.
 OutputFiles& stdio_output_files();
 
-// The same with a 64 KiB buffer, for the WAV renderer: it writes 6144-byte
-// pieces, hundreds of thousands a second, and pushes the buffer out after
-// each flush of the ring, so a full disk still shows at the flush that hit it
-// while the system sees one write per flush instead of one or two per piece.
-// One stream at a time has the large buffer; another keeps the default.
+// The same for the WAV renderer, which writes 6144-byte pieces straight from
+// its ring, hundreds of thousands a second, and flushes after each drain of
+// the ring. For one stream at a time (another is a plain one) writes of 512
+// bytes or more are not copied but noted, and a flush hands everything
+// written since the last to the system in one gathered write, so each frame
+// is copied into the ring and then by the system, and nowhere else. Such a
+// write's bytes must stay as they are until the stream's next flush, seek,
+// sync or close. A full disk still shows at the flush that hit it.
 OutputFiles& wav_output_files();

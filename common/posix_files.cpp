@@ -4,6 +4,7 @@
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -101,6 +102,36 @@ void start_storing(FILE* stream) {
 #else
   (void)stream;
 #endif
+}
+
+bool write_pieces(FILE* stream, const OutputPiece* pieces, size_t count) {
+  if (std::fflush(stream) != 0) return false;
+  const int fd = fileno(stream);
+  iovec vectors[IOV_MAX];
+  while (count > 0) {
+    int used = 0;
+    for (; used < IOV_MAX && static_cast<size_t>(used) < count; ++used) {
+      vectors[used].iov_base = const_cast<void*>(pieces[used].data);
+      vectors[used].iov_len = pieces[used].size;
+    }
+    // What the system took in part is taken again from where it stopped.
+    iovec* next = vectors;
+    int left = used;
+    while (left > 0) {
+      const ssize_t written = writev(fd, next, left);
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) return false;
+      size_t taken = static_cast<size_t>(written);
+      for (; left > 0 && taken >= next->iov_len; ++next, --left) taken -= next->iov_len;
+      if (left > 0) {
+        next->iov_base = static_cast<char*>(next->iov_base) + taken;
+        next->iov_len -= taken;
+      }
+    }
+    pieces += used;
+    count -= static_cast<size_t>(used);
+  }
+  return true;
 }
 
 bool replace_file(const char* from, const char* to) {

@@ -146,6 +146,15 @@ void start_storing(FILE* /*stream*/) {
   // No hint here that does not wait: the final sync does all of it.
 }
 
+bool write_pieces(FILE* stream, const OutputPiece* pieces, size_t count) {
+  // No gathered write for a C stream here: through its buffer.
+  for (size_t i = 0; i < count; ++i) {
+    if (std::fwrite(pieces[i].data, 1, pieces[i].size, stream) != pieces[i].size)
+      return false;
+  }
+  return std::fflush(stream) == 0;
+}
+
 bool replace_file(const char* from, const char* to) {
   // ReplaceFile keeps the replaced file's attributes and security; a name
   // that holds no file yet is simply moved to.

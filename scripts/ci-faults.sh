@@ -79,8 +79,8 @@ trace=(strace -f -o /dev/null -qq)
 for name in plain symbolic hard; do
   survives "$name" 5 "Zarnik: Can't find data in" "$work/empty.txt" -- "$zarnik"
   [ "$can_trace" = yes ] || continue
-  # The banner and the progress line are the first two writes.
-  survives "$name" 6 "$cant_write" "$log" -- "${trace[@]}" -e inject=write:error=ENOSPC:when=3 "$zarnik"
+  # The frames go out in one gathered write per drain of the ring.
+  survives "$name" 6 "$cant_write" "$log" -- "${trace[@]}" -e inject=writev:error=ENOSPC:when=3 "$zarnik"
   survives "$name" 7 "$cant_write" "$log" -- "${trace[@]}" -e inject=lseek:error=EIO:when=1 "$zarnik"
   survives "$name" 7 "$cant_write" "$log" -- "${trace[@]}" -e inject=lseek:error=EIO:when=2 "$zarnik"
   survives "$name" 8 "$cant_write" "$log" -- "${trace[@]}" -e inject=fsync:error=EIO:when=1 "$zarnik"
@@ -90,7 +90,7 @@ for name in plain symbolic hard; do
   # The log's 6th read: about a quarter of the song read.
   survives "$name" 2 "Zarnik: Can't read [$log]" "$log" -- "${trace[@]}" -P "$log" \
     -e trace=read -e inject=read:error=EIO:when=6 "$zarnik"
-  survives "$name" 130 "" "$log" -- "${trace[@]}" -e inject=write:signal=SIGINT:when=4 "$zarnik"
+  survives "$name" 130 "" "$log" -- "${trace[@]}" -e inject=writev:signal=SIGINT:when=2 "$zarnik"
   survives "$name" 143 "" "$log" -- "${trace[@]}" -e inject=lseek:signal=SIGTERM:when=1 "$zarnik"
   survives "$name" 129 "" "$log" -- "${trace[@]}" -e inject=fsync:signal=SIGHUP:when=1 "$zarnik"
 done

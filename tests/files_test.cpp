@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <random>
+#include <vector>
 
+#include "common/output_file.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -62,6 +65,46 @@ TEST(Files, AStreamOnAFileIsNoDirectory) {
   if (folder != nullptr) {
     EXPECT_TRUE(stream_is_directory(folder));
     std::fclose(folder);
+  }
+}
+
+// The renderer's files gather writes instead of copying them: whatever the
+// mix of sizes, flushes and seeks, the file must come out byte for byte as
+// plain buffered writes make it.
+TEST(Files, GatheredWritesMakeTheSameFileAsBufferedOnes) {
+  TempDir dir;
+  std::mt19937 random(12);
+  std::vector<unsigned char> bytes(1 << 16);
+  for (auto& byte : bytes) byte = static_cast<unsigned char>(random());
+  for (int round = 0; round < 20; ++round) {
+    const std::string plain_path = dir.file("plain.wav");
+    const std::string gathered_path = dir.file("gathered.wav");
+    OutputFiles& gathered = wav_output_files();
+    FILE* plain = stdio_output_files().open(plain_path.c_str());
+    FILE* file = gathered.open(gathered_path.c_str());
+    ASSERT_TRUE(plain != nullptr && file != nullptr);
+    long end = 0;
+    for (int step = 0; step < 60; ++step) {
+      // Small writes are copied, large ones noted until the next flush; up
+      // to 40 between flushes overflow both the pieces and the copies.
+      const size_t size = random() % 2 == 0 ? random() % 600 : random() % 7000;
+      const size_t from = random() % (bytes.size() - size);
+      EXPECT_EQ(stdio_output_files().write(plain, &bytes[from], size), size);
+      EXPECT_EQ(gathered.write(file, &bytes[from], size), size);
+      end += static_cast<long>(size);
+      if (random() % 40 == 0) {
+        EXPECT_TRUE(gathered.flush(file));
+      }
+      if (random() % 25 == 0 && end > 0) {
+        const long offset = static_cast<long>(random() % static_cast<unsigned>(end));
+        EXPECT_TRUE(stdio_output_files().seek(plain, offset));
+        EXPECT_TRUE(gathered.seek(file, offset));
+        end = offset;
+      }
+    }
+    EXPECT_TRUE(stdio_output_files().close(plain));
+    EXPECT_TRUE(gathered.close(file));
+    EXPECT_EQ(read_file(gathered_path), read_file(plain_path)) << "round " << round;
   }
 }
 
