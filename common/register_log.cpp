@@ -80,7 +80,8 @@ int read_log_line(FILE* stream, char* buffer, int max_chars, bool* ended_with_cr
 
 bool TextReadAhead::refill(FILE* stream) {
   next = 0;
-  end = std::fread(bytes, 1, sizeof bytes, stream);
+  end = std::fread(bytes, 1, sizeof bytes - 1, stream);
+  bytes[end] = '\0';
   return end != 0;
 }
 
@@ -141,30 +142,60 @@ int32_t parse_time_field(const char* text) {
 
 namespace {
 
-// A line as logs are written, "DIGITS:HH:HH" and a line end, in one pass:
-// false for any other line, which the general rules then take. It gives what
-// they would.
-bool parse_plain_line(char* line, int32_t* time, uint8_t* reg, uint8_t* value) {
+// The fields of a line as logs are written, "DIGITS:HH:HH", in one pass:
+// where the bytes after them start, or null when the line holds anything
+// else. Each test reads one byte further only after the one before it found
+// a byte other than NUL, so a scan never passes the NUL that ends the text.
+const char* parse_plain_fields(const char* p, int32_t* time, uint8_t* reg,
+                               uint8_t* value) {
   uint32_t digits = 0;
-  char* p = line;
   for (; *p >= '0' && *p <= '9'; ++p)
     digits = digits * 10u + static_cast<uint32_t>(*p - '0');
-  // Each test reads one byte further only after the one before it found a
-  // byte other than the line's terminating NUL.
   if (p[0] != ':' || hex_digit(p[1]) < 0 || hex_digit(p[2]) < 0 || p[3] != ':' ||
       hex_digit(p[4]) < 0 || hex_digit(p[5]) < 0) {
-    return false;
+    return nullptr;
   }
-  if (p[6] != '\0' && (p[6] != '\n' || p[7] != '\0')) return false;
-  p[0] = '\0';
-  p[3] = '\0';
   *time = static_cast<int32_t>(digits);
   *reg = static_cast<uint8_t>(hex_digit(p[1]) * 16 + hex_digit(p[2]));
   *value = static_cast<uint8_t>(hex_digit(p[4]) * 16 + hex_digit(p[5]));
+  return p + 6;
+}
+
+// A whole line as logs are written, the fields and at most a line end: false
+// for any other line, which the general rules then take. It gives what they
+// would, splitting the line at its colons as they do.
+bool parse_plain_line(char* line, int32_t* time, uint8_t* reg, uint8_t* value) {
+  int32_t fields_time = 0;
+  uint8_t fields_reg = 0;
+  uint8_t fields_value = 0;
+  const char* after = parse_plain_fields(line, &fields_time, &fields_reg, &fields_value);
+  if (after == nullptr || (after[0] != '\0' && (after[0] != '\n' || after[1] != '\0'))) {
+    return false;
+  }
+  char* colon = line + (after - line) - 6;
+  colon[0] = '\0';
+  colon[3] = '\0';
+  *time = fields_time;
+  *reg = fields_reg;
+  *value = fields_value;
   return true;
 }
 
 }  // namespace
+
+bool TextReadAhead::take_plain_line(int32_t* time, uint8_t* reg, uint8_t* value) {
+  const char* line = bytes + next;
+  int32_t line_time = 0;
+  uint8_t line_reg = 0;
+  uint8_t line_value = 0;
+  const char* after = parse_plain_fields(line, &line_time, &line_reg, &line_value);
+  if (after == nullptr || *after != '\n' || after + 1 - line > kMaxTextLine) return false;
+  next = static_cast<size_t>(after + 1 - bytes);
+  *time = line_time;
+  *reg = line_reg;
+  *value = line_value;
+  return true;
+}
 
 TextLineStatus parse_text_line(char* line, int32_t* time, bool* have_time, uint8_t* reg,
                                uint8_t* value) {
@@ -225,7 +256,12 @@ bool read_text_event(FILE* stream, int32_t& previous_time, uint32_t* delay, uint
                      uint8_t* value, TextReadAhead* ahead) {
   int32_t time = 0;
   bool have_time = false;
-  const bool ok = split_text_line(stream, &time, &have_time, reg, value, ahead);
+  bool ok = false;
+  if (ahead != nullptr && ahead->take_plain_line(&time, reg, value)) {
+    ok = have_time = true;
+  } else {
+    ok = split_text_line(stream, &time, &have_time, reg, value, ahead);
+  }
   if (have_time) {
     if (delay != nullptr) {
       *delay = static_cast<uint32_t>(time) - static_cast<uint32_t>(previous_time);
@@ -295,7 +331,7 @@ bool open_register_log(RegisterLog& log, const char* input_path, LogOpenRules ru
   // A pipe or a device is read as its bytes come: a block read ahead would
   // wait for bytes that its writer may send only much later.
   log.ahead.used = form == LogForm::Text && stream_is_disk_file(stream);
-  log.ahead.next = log.ahead.end = 0;
+  log.ahead.empty();
   log.form = form;
   return true;
 }

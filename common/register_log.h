@@ -58,13 +58,23 @@ enum class LogOpenRules { Player, Converter };
 struct TextReadAhead {
   // One line as read_log_line() gives it (without telling of CR LF ends).
   int read_line(FILE* stream, char* buffer, int max_chars);
+  // Takes the next line straight from the block when it is written as logs
+  // are written, "DIGITS:HH:HH" and LF, whole in the block and no longer
+  // than a line may be: the time, register and value it holds, as cutting
+  // and parsing it would give them. False (nothing taken) for any other line.
+  bool take_plain_line(int32_t* time, uint8_t* reg, uint8_t* value);
   // Reads the next block; false when nothing was left.
   bool refill(FILE* stream);
+  // Forgets the block, as for a stream not yet read.
+  void empty() {
+    next = end = 0;
+    bytes[0] = '\0';
+  }
 
   bool used = false;  // whether the stream is read ahead at all
   size_t next = 0;    // the block's unread bytes: [next, end)
   size_t end = 0;
-  char bytes[16384];
+  char bytes[16384 + 1] = {};  // and a NUL after them, where a scan stops
 };
 
 struct RegisterLog {

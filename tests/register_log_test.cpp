@@ -221,7 +221,13 @@ std::string random_text(std::mt19937& random, size_t size) {
     const uint32_t pick = random() % 200;
     if (pick == 0) {
       text += std::string(120 + random() % 20, '1');
-    } else if (pick < 4) {
+    } else if (pick < 40) {
+      // A line as logs are written, some with a time too long for a line.
+      const size_t digits = random() % 16 == 0 ? 118 + random() % 4 : 1 + random() % 10;
+      for (size_t i = 0; i < digits; ++i) text += static_cast<char>('0' + random() % 10);
+      text += ":0" + std::string(1, "7aF"[random() % 3]) + ":" +
+              std::to_string(10 + random() % 90) + "\n";
+    } else if (pick < 44) {
       text += '\0';
     } else {
       text += kBytes[random() % (sizeof kBytes - 1)];
@@ -251,6 +257,35 @@ TEST(TextLines, ReadAheadCutsTheSameLinesAsTheStream) {
               std::string(expected, static_cast<size_t>(length) + 1))
         << "line " << line_number;
     if (length == 0) break;
+  }
+  std::fclose(bytewise);
+  std::fclose(ahead_stream);
+}
+
+TEST(TextLines, ReadAheadReadsTheSameEventsAsTheStream) {
+  TempDir dir;
+  std::mt19937 random(5);
+  write_file(dir.file("log"), random_text(random, 70000));
+  FILE* bytewise = std::fopen(dir.file("log").c_str(), "rb");
+  FILE* ahead_stream = std::fopen(dir.file("log").c_str(), "rb");
+  ASSERT_TRUE(bytewise != nullptr && ahead_stream != nullptr);
+  TextReadAhead ahead;
+  int32_t times[2] = {};
+  for (int event = 0; !std::feof(bytewise); ++event) {
+    uint32_t delays[2] = {};
+    uint8_t regs[2] = {};
+    uint8_t values[2] = {};
+    const bool expected =
+        read_text_event(bytewise, times[0], &delays[0], &regs[0], &values[0], nullptr);
+    const bool got =
+        read_text_event(ahead_stream, times[1], &delays[1], &regs[1], &values[1], &ahead);
+    ASSERT_EQ(got, expected) << "event " << event;
+    ASSERT_EQ(times[1], times[0]) << "event " << event;
+    ASSERT_EQ(delays[1], delays[0]) << "event " << event;
+    if (expected) {
+      ASSERT_EQ(regs[1], regs[0]) << "event " << event;
+      ASSERT_EQ(values[1], values[0]) << "event " << event;
+    }
   }
   std::fclose(bytewise);
   std::fclose(ahead_stream);
