@@ -280,6 +280,65 @@ int16_t mask_of(unsigned bit) {
   return static_cast<int16_t>(-static_cast<int>(bit & 1u));
 }
 
+// Eight shifts of the noise at once. A shift is linear over GF(2) in the
+// register's bits, and so is the output's change over several shifts; so the
+// register eight shifts on, and the output's changes after each of the
+// eight, are the XOR of what each of the register's four bytes alone gives:
+// four tables of 256 entries, made with the chip's own shift.
+struct NoiseOctets {
+  // For byte b of the register holding v (the others 0, the output 0): the
+  // register after eight shifts (bits 0..31) and the output after shift j
+  // (bit 32 + j).
+  uint64_t effect[4][256];
+  // For eight outputs as bits: their masks.
+  Block masks[256];
+
+  NoiseOctets() {
+    for (unsigned b = 0; b < 4; ++b) {
+      for (uint32_t v = 0; v < 256; ++v) {
+        NoiseGenerator noise;
+        noise.shift_register = v << (8 * b);
+        noise.output = 0;
+        uint64_t outputs = 0;
+        for (unsigned j = 0; j < 8; ++j) {
+          noise.shift();
+          outputs |= static_cast<uint64_t>(noise.output & 1u) << j;
+        }
+        effect[b][v] = noise.shift_register | outputs << 32;
+      }
+    }
+    for (unsigned v = 0; v < 256; ++v) {
+      for (unsigned j = 0; j < kBlockValues; ++j) masks[v][j] = mask_of(v >> j);
+    }
+  }
+};
+
+// Shifts the noise `count` times, writing its output after each shift as a
+// mask into levels (which takes up to eight more): about a tenth of the
+// work of shifting one at a time.
+RUN_STEP void noise_levels(NoiseGenerator* noise, size_t count, int16_t* levels) {
+  static const NoiseOctets octets;
+  uint32_t state = noise->shift_register;
+  uint32_t output = noise->output & 1u;
+  size_t k = 0;
+  for (; k + kBlockValues <= count; k += kBlockValues) {
+    const uint64_t effect =
+        octets.effect[0][state & 0xFFu] ^ octets.effect[1][(state >> 8) & 0xFFu] ^
+        octets.effect[2][(state >> 16) & 0xFFu] ^ octets.effect[3][state >> 24];
+    state = static_cast<uint32_t>(effect);
+    // From an output of 1, every one of the eight is inverted.
+    const uint32_t outputs = static_cast<uint32_t>(effect >> 32) ^ (0u - output);
+    output = (outputs >> 7) & 1u;
+    std::memcpy(levels + k, &octets.masks[outputs & 0xFFu], sizeof(Block));
+  }
+  noise->shift_register = state;
+  noise->output = static_cast<uint16_t>(output);
+  for (; k < count; ++k) {
+    noise->shift();
+    levels[k] = mask_of(noise->output);
+  }
+}
+
 // Mixes `count` frames of the three channels' outputs into ring slots.
 RUN_STEP void mix_into(uint8_t* slot, const int16_t* a, const int16_t* b,
                        const int16_t* c, size_t count) {
@@ -532,23 +591,28 @@ RUN_STEP void Run::run_fast_tone(size_t i, int16_t* values, size_t from, uint64_
 }
 
 RUN_STEP void Run::run_noise(int16_t* levels) {
-  // Shift by shift, on a copy the compiler keeps in registers. Each shift
-  // writes every frame its level may show in (kNoiseSpan from the first due
-  // on its tick), and the next shift's write replaces what is not its own:
-  // every shift makes the same stores, with no branch on how many frames it
-  // covers (a count that follows no pattern a branch predictor learns).
+  // The levels after each shift first, eight shifts at a time; then shift by
+  // shift, each writing every frame its level may show in (kNoiseSpan from
+  // the first due on its tick), the next shift's write replacing what is not
+  // its own: every shift makes the same stores, with no branch on how many
+  // frames it covers (a count that follows no pattern a branch predictor
+  // learns).
   NoiseGenerator noise = *noise_;
   uint64_t at = std::max<uint32_t>(noise.counter, 1);
   uint32_t reload = noise.period - (noise.counter == 0 ? 1u : 0u);
   // The counter may still run out a longer period than the one now set.
   size_t from = std::min(frames_before(at), frames_);
   fill_span(levels, 0, from, mask_of(noise.output));
-  for (; at <= stop_; reload = noise.period) {
-    noise.shift();
+  const size_t shifts = at > stop_            ? 0
+                        : at + reload > stop_ ? 1
+                                              : 2 + (stop_ - at - reload) / noise.period;
+  int16_t* shift_levels = buffers_.shift_levels;
+  noise_levels(&noise, shifts, shift_levels);
+  for (size_t k = 0; k < shifts; ++k, reload = noise.period) {
     from = frames_before(at);
-    const Block level = block_of(mask_of(noise.output));
-    for (size_t k = 0; k < kNoiseSpan / kBlockValues; ++k) {
-      std::memcpy(levels + from + k * kBlockValues, &level, sizeof level);
+    const Block level = block_of(shift_levels[k]);
+    for (size_t span = 0; span < kNoiseSpan / kBlockValues; ++span) {
+      std::memcpy(levels + from + span * kBlockValues, &level, sizeof level);
     }
     at += reload;
   }

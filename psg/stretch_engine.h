@@ -38,6 +38,11 @@ struct StretchBuffers {
   int16_t envelope[kRoom];  // the amplitude of the channels that follow the envelope
   int16_t flips[3][kRoom];  // each tone's flip-flop, as a mask: 0 or all ones
   int16_t noise[kRoom];     // the noise output, as the same kind of mask
+  // The noise output after each shift of a run, as a mask: shifts come at
+  // least 16 ticks apart, and a run lasts at most 23 ticks a frame; eight
+  // more for the last group of eight.
+  static constexpr size_t kShifts = (kFrames + 1) * 23 / 16 + 2 + 8;
+  int16_t shift_levels[kShifts];
 };
 
 class StretchEngine {
