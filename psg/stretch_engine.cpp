@@ -182,16 +182,21 @@ void StretchEngine::catch_up_envelope() {
   for (; steps != 0; --steps) chip_.advance_envelope_level();
 }
 
+void StretchEngine::update_tone_hearing(int channel) {
+  const ToneChannel& tone = chip_.channels[static_cast<size_t>(channel)];
+  // A frozen tone (period 0) never flips, so it needs no stretches either.
+  const bool now_heard = tone.tone_enable != 0 && tone.period != 0 && heard(tone);
+  if (now_heard && !tone_heard_[channel]) catch_up_tone(channel);
+  if (!now_heard && tone_heard_[channel]) tone_synced_at_[channel] = now_;
+  tone_heard_[channel] = now_heard;
+}
+
 void StretchEngine::update_hearing() {
   bool noise_heard = false;
   bool envelope_heard = false;
   for (int i = 0; i < 3; ++i) {
+    update_tone_hearing(i);
     const ToneChannel& channel = chip_.channels[static_cast<size_t>(i)];
-    // A frozen tone (period 0) never flips, so it needs no stretches either.
-    const bool tone = channel.tone_enable != 0 && channel.period != 0 && heard(channel);
-    if (tone && !tone_heard_[i]) catch_up_tone(i);
-    if (!tone && tone_heard_[i]) tone_synced_at_[i] = now_;
-    tone_heard_[i] = tone;
     noise_heard = noise_heard || (channel.noise_enable != 0 && heard(channel));
     envelope_heard = envelope_heard || channel.envelope_mode != 0;
   }
@@ -215,7 +220,14 @@ void StretchEngine::write_register(uint8_t reg, uint8_t value) {
   chip_.write_register(reg, value);
   // A restart throws the old envelope state away, counter and all.
   if (reg >= 11 && reg <= 13) envelope_synced_at_ = now_;
-  update_hearing();
+  // Who hears what: a tone's period matters to that tone alone, the port
+  // and the registers beyond to nobody; the rest (an envelope period write
+  // restarts the envelope too) may change anything.
+  if (reg <= 5) {
+    update_tone_hearing(reg / 2);
+  } else if (reg < 14) {
+    update_hearing();
+  }
 }
 
 void StretchEngine::synchronize() {

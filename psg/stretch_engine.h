@@ -66,7 +66,9 @@ class StretchEngine {
   void synchronize();
 
  private:
+  // Which generators someone hears now: all of them, or one tone's.
   void update_hearing();
+  void update_tone_hearing(int channel);
   void catch_up_tone(int channel);
   void catch_up_noise();
   void catch_up_envelope();
