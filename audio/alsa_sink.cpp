@@ -7,16 +7,17 @@
 // left the speaker end of the device: frames written minus the device's delay.
 // The PCM is opened non-blocking, so the device thread never sits in a write
 // and always hears pause, reset and close at once.
-#include <alsa/asoundlib.h>
-
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <thread>
+#include <vector>
 
+#include "audio/alsa_library.h"
 #include "audio/audio_sink.h"
 #include "audio/engine_threads.h"
 
@@ -33,6 +34,12 @@ constexpr int kMaxQueued = 16;
 // alsa-lib reports its own troubles (no card, no server) on the standard error
 // stream; the player has its own message for a device it cannot open.
 void quiet_alsa_errors(const char*, int, const char*, int, const char*, ...) {}
+
+// Zeroed room for one of the library's parameter blocks, whose size only the
+// library knows.
+std::vector<std::max_align_t> parameter_room(size_t bytes) {
+  return std::vector<std::max_align_t>(bytes / sizeof(std::max_align_t) + 1);
+}
 
 class AlsaSink final : public AudioSink {
  public:
@@ -73,6 +80,7 @@ class AlsaSink final : public AudioSink {
   std::chrono::microseconds next_wake() const;
 
   EngineThreads& threads_;
+  const AlsaLibrary* alsa_ = nullptr;  // loaded by the first open()
   snd_pcm_t* pcm_ = nullptr;
   ThreadId listener_ = 0;
   std::thread device_thread_;
@@ -99,48 +107,53 @@ class AlsaSink final : public AudioSink {
 };
 
 bool AlsaSink::configure() {
-  snd_pcm_hw_params_t* hw = nullptr;
-  snd_pcm_hw_params_alloca(&hw);
-  if (snd_pcm_hw_params_any(pcm_, hw) < 0 ||
-      snd_pcm_hw_params_set_access(pcm_, hw, SND_PCM_ACCESS_RW_INTERLEAVED) < 0 ||
-      snd_pcm_hw_params_set_format(pcm_, hw, SND_PCM_FORMAT_S16_LE) < 0 ||
-      snd_pcm_hw_params_set_channels(pcm_, hw, kChannels) < 0 ||
-      snd_pcm_hw_params_set_rate(pcm_, hw, kRate, 0) < 0) {
+  std::vector<std::max_align_t> hw_room =
+      parameter_room(alsa_->snd_pcm_hw_params_sizeof());
+  auto* hw = reinterpret_cast<snd_pcm_hw_params_t*>(hw_room.data());
+  if (alsa_->snd_pcm_hw_params_any(pcm_, hw) < 0 ||
+      alsa_->snd_pcm_hw_params_set_access(pcm_, hw, SND_PCM_ACCESS_RW_INTERLEAVED) < 0 ||
+      alsa_->snd_pcm_hw_params_set_format(pcm_, hw, SND_PCM_FORMAT_S16_LE) < 0 ||
+      alsa_->snd_pcm_hw_params_set_channels(pcm_, hw, kChannels) < 0 ||
+      alsa_->snd_pcm_hw_params_set_rate(pcm_, hw, kRate, 0) < 0) {
     return false;
   }
   snd_pcm_uframes_t period = kPeriodFrames;
   snd_pcm_uframes_t size = kDeviceFrames;
   int dir = 0;
-  snd_pcm_hw_params_set_period_size_near(pcm_, hw, &period, &dir);
-  snd_pcm_hw_params_set_buffer_size_near(pcm_, hw, &size);
-  if (snd_pcm_hw_params(pcm_, hw) < 0) return false;
+  alsa_->snd_pcm_hw_params_set_period_size_near(pcm_, hw, &period, &dir);
+  alsa_->snd_pcm_hw_params_set_buffer_size_near(pcm_, hw, &size);
+  if (alsa_->snd_pcm_hw_params(pcm_, hw) < 0) return false;
 
   // Playback is started by hand once the first whole buffer is in, so a
   // buffer never begins to play half written.
-  snd_pcm_sw_params_t* sw = nullptr;
-  snd_pcm_sw_params_alloca(&sw);
+  std::vector<std::max_align_t> sw_room =
+      parameter_room(alsa_->snd_pcm_sw_params_sizeof());
+  auto* sw = reinterpret_cast<snd_pcm_sw_params_t*>(sw_room.data());
   snd_pcm_uframes_t boundary = 0;
-  if (snd_pcm_sw_params_current(pcm_, sw) < 0 ||
-      snd_pcm_sw_params_get_boundary(sw, &boundary) < 0 ||
-      snd_pcm_sw_params_set_start_threshold(pcm_, sw, boundary) < 0 ||
-      snd_pcm_sw_params_set_avail_min(pcm_, sw, kPeriodFrames) < 0 ||
-      snd_pcm_sw_params(pcm_, sw) < 0) {
+  if (alsa_->snd_pcm_sw_params_current(pcm_, sw) < 0 ||
+      alsa_->snd_pcm_sw_params_get_boundary(sw, &boundary) < 0 ||
+      alsa_->snd_pcm_sw_params_set_start_threshold(pcm_, sw, boundary) < 0 ||
+      alsa_->snd_pcm_sw_params_set_avail_min(pcm_, sw, kPeriodFrames) < 0 ||
+      alsa_->snd_pcm_sw_params(pcm_, sw) < 0) {
     return false;
   }
-  return snd_pcm_prepare(pcm_) >= 0;
+  return alsa_->snd_pcm_prepare(pcm_) >= 0;
 }
 
 bool AlsaSink::open(ThreadId listener) {
   if (pcm_ != nullptr) return false;
-  snd_lib_error_set_handler(quiet_alsa_errors);
+  if (alsa_ == nullptr) alsa_ = alsa_library();
+  if (alsa_ == nullptr) return false;
+  alsa_->snd_lib_error_set_handler(quiet_alsa_errors);
   snd_pcm_t* pcm = nullptr;
-  if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {
+  if (alsa_->snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) <
+      0) {
     return false;
   }
   std::lock_guard<std::mutex> hold(lock_);
   pcm_ = pcm;
   if (!configure()) {
-    snd_pcm_close(pcm_);
+    alsa_->snd_pcm_close(pcm_);
     pcm_ = nullptr;
     return false;
   }
@@ -156,7 +169,7 @@ bool AlsaSink::open(ThreadId listener) {
     device_thread_ = std::thread(&AlsaSink::device_loop, this);
   } catch (const std::system_error&) {
     accepting_ = false;
-    snd_pcm_close(pcm_);
+    alsa_->snd_pcm_close(pcm_);
     pcm_ = nullptr;
     return false;
   }
@@ -209,7 +222,7 @@ void AlsaSink::shut_down() {
     pcm = pcm_;
     pcm_ = nullptr;
   }
-  if (pcm != nullptr) snd_pcm_close(pcm);
+  if (pcm != nullptr) alsa_->snd_pcm_close(pcm);
 }
 
 void AlsaSink::device_loop() {
@@ -247,17 +260,18 @@ void AlsaSink::do_command(Command command) {
   switch (command) {
     case Command::None: break;
     case Command::Pause:
-      if (snd_pcm_state(pcm_) == SND_PCM_STATE_RUNNING && snd_pcm_pause(pcm_, 1) < 0) {
+      if (alsa_->snd_pcm_state(pcm_) == SND_PCM_STATE_RUNNING &&
+          alsa_->snd_pcm_pause(pcm_, 1) < 0) {
         // A device that cannot pause is stopped instead; what it held is
         // lost either way, as the reset that follows a pause hands it back.
-        snd_pcm_drop(pcm_);
-        snd_pcm_prepare(pcm_);
+        alsa_->snd_pcm_drop(pcm_);
+        alsa_->snd_pcm_prepare(pcm_);
       }
       paused_ = true;
       break;
     case Command::Reset:
-      snd_pcm_drop(pcm_);
-      snd_pcm_prepare(pcm_);
+      alsa_->snd_pcm_drop(pcm_);
+      alsa_->snd_pcm_prepare(pcm_);
       frames_written_ = 0;
       last_played_ = 0;
       // Every buffer goes back in queue order: first those on the device,
@@ -272,7 +286,7 @@ void AlsaSink::do_command(Command command) {
       }
       head_frames_written_ = 0;
       break;
-    case Command::Quit: snd_pcm_drop(pcm_); break;
+    case Command::Quit: alsa_->snd_pcm_drop(pcm_); break;
   }
 }
 
@@ -281,7 +295,7 @@ void AlsaSink::write_queued() {
     SinkBuffer* buffer = waiting_[waiting_head_];
     const uint32_t frames = buffer->length / kFrameBytes;
     if (head_frames_written_ < frames) {
-      const snd_pcm_sframes_t room = snd_pcm_avail_update(pcm_);
+      const snd_pcm_sframes_t room = alsa_->snd_pcm_avail_update(pcm_);
       if (room == -EPIPE) {
         recover_from_underrun();
         continue;
@@ -289,8 +303,8 @@ void AlsaSink::write_queued() {
       if (room <= 0) return;
       snd_pcm_uframes_t count = frames - head_frames_written_;
       if (count > static_cast<snd_pcm_uframes_t>(room)) count = room;
-      const snd_pcm_sframes_t written =
-          snd_pcm_writei(pcm_, buffer->data + head_frames_written_ * kFrameBytes, count);
+      const snd_pcm_sframes_t written = alsa_->snd_pcm_writei(
+          pcm_, buffer->data + head_frames_written_ * kFrameBytes, count);
       if (written == -EAGAIN) return;
       if (written == -EPIPE) {
         recover_from_underrun();
@@ -299,7 +313,7 @@ void AlsaSink::write_queued() {
       if (written < 0) {
         // Suspended or otherwise troubled: let alsa-lib bring it back, and
         // try again on the next pass.
-        if (snd_pcm_recover(pcm_, static_cast<int>(written), 1) < 0) return;
+        if (alsa_->snd_pcm_recover(pcm_, static_cast<int>(written), 1) < 0) return;
         continue;
       }
       head_frames_written_ += static_cast<uint32_t>(written);
@@ -313,14 +327,14 @@ void AlsaSink::write_queued() {
     head_frames_written_ = 0;
     // Playback starts once the first whole buffer is in, and again after an
     // underrun or a reset left the device stopped.
-    if (snd_pcm_state(pcm_) == SND_PCM_STATE_PREPARED) snd_pcm_start(pcm_);
+    if (alsa_->snd_pcm_state(pcm_) == SND_PCM_STATE_PREPARED) alsa_->snd_pcm_start(pcm_);
   }
 }
 
 void AlsaSink::report_played() {
   if (playing_count_ == 0) return;
   snd_pcm_sframes_t delay = 0;
-  const int result = snd_pcm_delay(pcm_, &delay);
+  const int result = alsa_->snd_pcm_delay(pcm_, &delay);
   if (result == -EPIPE) {
     recover_from_underrun();
     return;
@@ -345,7 +359,7 @@ void AlsaSink::recover_from_underrun() {
     --playing_count_;
   }
   last_played_ = frames_written_;
-  snd_pcm_prepare(pcm_);
+  alsa_->snd_pcm_prepare(pcm_);
 }
 
 std::chrono::microseconds AlsaSink::next_wake() const {

@@ -81,8 +81,12 @@ License: Expat
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${ZARNIK_PACKAGE_MAINTAINER}")
   set(CPACK_DEBIAN_PACKAGE_SECTION sound)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-  # The runtime libraries (ALSA, and whatever else the programs link) come
-  # from dpkg-shlibdeps, never from a hand-written list.
+  # The runtime libraries the programs link come from dpkg-shlibdeps, never
+  # from a hand-written list. ALSA is the one exception: live play loads it
+  # when it opens the sound device (audio/alsa_library.h), so no program
+  # links it and dpkg-shlibdeps cannot see it. The version is the one
+  # dpkg-shlibdeps gave when the programs linked it.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libasound2 (>= 1.0.16)")
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
       OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)

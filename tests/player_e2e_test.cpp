@@ -227,6 +227,20 @@ TEST_F(Zarnik, WithoutAnOutputItPlaysLiveOrSaysWhyNot) {
 }
 
 #if !defined(_WIN32)
+// The sound library is loaded only for live play: where it is unusable, live
+// play says so, and a render never notices.
+TEST_F(Zarnik, AnUnusableSoundLibraryStopsLivePlayOnlyAndIsReported) {
+  const std::string in = write_log("song.txt", kTextHeader + "0:07:38\n1000:08:0F\n");
+  ProcessOptions options = in_dir();
+  options.environment = {{"LD_LIBRARY_PATH", ALSA_STUB_DIR}};
+  const ProcessResult live = run_program(ZARNIK_EXE, {in}, options);
+  EXPECT_EQ(live.exit_code, 3);
+  EXPECT_EQ(live.err, "Zarnik: Can't start sound engine\n");
+  const ProcessResult render = run_program(ZARNIK_EXE, {in, "-o", "out.wav"}, options);
+  EXPECT_EQ(render.exit_code, 0) << render.err;
+  EXPECT_TRUE(file_exists(dir_.file("out.wav")));
+}
+
 // A full disk is simulated with RLIMIT_FSIZE, which Windows does not have.
 TEST_F(Zarnik, AFullDiskFoundWhenPatchingTheSizesIsReportedAndTheFileDeleted) {
   // The whole 44-byte file is still in the stream's buffer when the renderer
