@@ -676,12 +676,22 @@ RUN_STEP void Run::run_channel(size_t i) {
     const int16_t low = gate_[i].output(amplitude_[i], 0, noise_output_);
     const int16_t high = gate_[i].output(amplitude_[i], 1, noise_output_);
     if (flip_at_[i] == kNever) {
-      fill_span(out, 0, frames_, flip_[i] != 0 ? high : low);
+      // A channel held at one value (silent, most often) keeps it run after
+      // run: the buffer is filled again only when the value changes or the
+      // run is longer.
+      const int16_t value = flip_[i] != 0 ? high : low;
+      if (buffers_.held_value[i] != value || buffers_.held_frames[i] < frames_) {
+        fill_span(out, 0, frames_, value);
+        buffers_.held_value[i] = value;
+        buffers_.held_frames[i] = frames_;
+      }
     } else {
+      buffers_.held_frames[i] = 0;
       run_tone(i, out, low, high);
     }
     return;
   }
+  buffers_.held_frames[i] = 0;
   if (flip_at_[i] == kNever && !amplitude_varies) {
     // The output follows the noise alone: one of two values by its mask.
     const int16_t low = gate_[i].output(amplitude_[i], flip_[i], 0);

@@ -34,7 +34,10 @@
 struct StretchBuffers {
   static constexpr size_t kFrames = SampleRing::kHighWater / 4 + 1;
   static constexpr size_t kRoom = kFrames + 32;
-  int16_t out[3][kRoom];    // each channel's output
+  int16_t out[3][kRoom];  // each channel's output
+  // A channel's output that holds one value: its first held_frames are it.
+  int16_t held_value[3] = {};
+  size_t held_frames[3] = {};
   int16_t envelope[kRoom];  // the amplitude of the channels that follow the envelope
   int16_t flips[3][kRoom];  // each tone's flip-flop, as a mask: 0 or all ones
   int16_t noise[kRoom];     // the noise output, as the same kind of mask
