@@ -752,13 +752,10 @@ RUN_STEP void Run::put_frames() {
 }
 
 RUN_STEP void Run::go() {
-  // The noise levels are read by every channel that combines its gate,
-  // heard or not.
-  if (noise_ != nullptr) {
-    run_noise(buffers_.noise);
-  } else {
-    fill_span(buffers_.noise, 0, frames_, mask_of(noise_output_));
-  }
+  // Only a channel whose gate takes the noise reads its levels, and it hears
+  // the noise: a channel that combines its gate (it follows the envelope)
+  // hears whatever its gate takes. So unheard noise needs no levels.
+  if (noise_ != nullptr) run_noise(buffers_.noise);
   if (envelope_heard_) run_envelope(buffers_.envelope);
   for_each_channel([&](size_t i) { run_channel(i); });
   put_frames();

@@ -40,7 +40,10 @@ struct StretchBuffers {
   size_t held_frames[3] = {};
   int16_t envelope[kRoom];  // the amplitude of the channels that follow the envelope
   int16_t flips[3][kRoom];  // each tone's flip-flop, as a mask: 0 or all ones
-  int16_t noise[kRoom];     // the noise output, as the same kind of mask
+  // The noise output, as the same kind of mask. Only heard noise writes it;
+  // a channel whose gate does not take the noise reads it and masks it off,
+  // so it starts as zeros rather than indeterminate.
+  int16_t noise[kRoom] = {};
   // The noise output after each shift of a run, as a mask: shifts come at
   // least 16 ticks apart, and a run lasts at most 23 ticks a frame; eight
   // more for the last group of eight.
