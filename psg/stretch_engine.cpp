@@ -702,12 +702,10 @@ RUN_STEP void Run::run_channel(size_t i) {
     }
     return;
   }
-  int16_t* flips = buffers_.flips[i];
-  if (flip_at_[i] == kNever) {
-    fill_span(flips, 0, frames_, mask_of(flip_[i]));
-  } else {
-    run_tone(i, flips, mask_of(0), mask_of(1));
-  }
+  // A tone not run here belongs to a channel that follows the envelope (the
+  // noise alone went above), which is heard; so the tone is unheard only
+  // because its gate does not take it, and its flips are masked off unread.
+  if (flip_at_[i] != kNever) run_tone(i, buffers_.flips[i], mask_of(0), mask_of(1));
   combine(i);
 }
 

@@ -39,7 +39,9 @@ struct StretchBuffers {
   int16_t held_value[3] = {};
   size_t held_frames[3] = {};
   int16_t envelope[kRoom];  // the amplitude of the channels that follow the envelope
-  int16_t flips[3][kRoom];  // each tone's flip-flop, as a mask: 0 or all ones
+  // Each heard tone's flip-flop, as a mask: 0 or all ones. A channel whose
+  // gate does not take its tone reads the mask off, so it starts as zeros.
+  int16_t flips[3][kRoom] = {};
   // The noise output, as the same kind of mask. Only heard noise writes it;
   // a channel whose gate does not take the noise reads it and masks it off,
   // so it starts as zeros rather than indeterminate.
