@@ -104,6 +104,9 @@ int PosixThreads::join(ThreadId thread) {
 }
 
 EngineThreads& system_threads() {
-  static PosixThreads threads;
+  // Never destroyed: the refill thread is never waited for, and one that has
+  // yet to take its first message when the process exits (after a device
+  // that failed to open at once) must still find the object whole.
+  static PosixThreads& threads = *new PosixThreads;
   return threads;
 }

@@ -86,6 +86,9 @@ class WinThreads final : public EngineThreads {
 }  // namespace
 
 EngineThreads& system_threads() {
-  static WinThreads threads;
+  // Never destroyed: the refill thread is never waited for, and one that has
+  // yet to take its first message when the process exits (after a device
+  // that failed to open at once) must still find the object whole.
+  static WinThreads& threads = *new WinThreads;
   return threads;
 }
