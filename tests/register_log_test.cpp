@@ -236,49 +236,54 @@ std::string random_text(std::mt19937& random, size_t size) {
   return text;
 }
 
-TEST(TextLines, ReadAheadCutsTheSameLinesAsTheStream) {
+// One random text log of several blocks of read-ahead, so that lines and CR
+// LF pairs straddle them, open twice: to be read byte by byte and read ahead.
+struct RandomLogTwice {
+  explicit RandomLogTwice(uint32_t seed) {
+    std::mt19937 random(seed);
+    write_file(dir.file("log"), random_text(random, 70000));
+    bytewise = std::fopen(dir.file("log").c_str(), "rb");
+    ahead_stream = std::fopen(dir.file("log").c_str(), "rb");
+  }
+  ~RandomLogTwice() {
+    if (bytewise != nullptr) std::fclose(bytewise);
+    if (ahead_stream != nullptr) std::fclose(ahead_stream);
+  }
   TempDir dir;
-  std::mt19937 random(7);
-  // Several blocks of read-ahead, so that lines and CR LF pairs straddle them.
-  write_file(dir.file("log"), random_text(random, 70000));
-  FILE* bytewise = std::fopen(dir.file("log").c_str(), "rb");
-  FILE* ahead_stream = std::fopen(dir.file("log").c_str(), "rb");
-  ASSERT_NE(bytewise, nullptr);
-  ASSERT_NE(ahead_stream, nullptr);
+  FILE* bytewise = nullptr;
+  FILE* ahead_stream = nullptr;
   TextReadAhead ahead;
+};
+
+TEST(TextLines, ReadAheadCutsTheSameLinesAsTheStream) {
+  RandomLogTwice log(7);
+  ASSERT_TRUE(log.bytewise != nullptr && log.ahead_stream != nullptr);
   for (int line_number = 0;; ++line_number) {
     const int max_chars = line_number % 5 == 0 ? 9 : kMaxTextLine;
     char expected[kMaxTextLine + 1];
     char got[kMaxTextLine + 1];
-    const int expected_length = read_log_line(bytewise, expected, max_chars);
-    const int length = ahead.read_line(ahead_stream, got, max_chars);
+    const int expected_length = read_log_line(log.bytewise, expected, max_chars);
+    const int length = log.ahead.read_line(log.ahead_stream, got, max_chars);
     ASSERT_EQ(length, expected_length) << "line " << line_number;
     ASSERT_EQ(std::string(got, static_cast<size_t>(length) + 1),
               std::string(expected, static_cast<size_t>(length) + 1))
         << "line " << line_number;
     if (length == 0) break;
   }
-  std::fclose(bytewise);
-  std::fclose(ahead_stream);
 }
 
 TEST(TextLines, ReadAheadReadsTheSameEventsAsTheStream) {
-  TempDir dir;
-  std::mt19937 random(5);
-  write_file(dir.file("log"), random_text(random, 70000));
-  FILE* bytewise = std::fopen(dir.file("log").c_str(), "rb");
-  FILE* ahead_stream = std::fopen(dir.file("log").c_str(), "rb");
-  ASSERT_TRUE(bytewise != nullptr && ahead_stream != nullptr);
-  TextReadAhead ahead;
+  RandomLogTwice log(5);
+  ASSERT_TRUE(log.bytewise != nullptr && log.ahead_stream != nullptr);
   int32_t times[2] = {};
-  for (int event = 0; !std::feof(bytewise); ++event) {
+  for (int event = 0; !std::feof(log.bytewise); ++event) {
     uint32_t delays[2] = {};
     uint8_t regs[2] = {};
     uint8_t values[2] = {};
-    const bool expected =
-        read_text_event(bytewise, times[0], &delays[0], &regs[0], &values[0], nullptr);
-    const bool got =
-        read_text_event(ahead_stream, times[1], &delays[1], &regs[1], &values[1], &ahead);
+    const bool expected = read_text_event(log.bytewise, times[0], &delays[0], &regs[0],
+                                          &values[0], nullptr);
+    const bool got = read_text_event(log.ahead_stream, times[1], &delays[1], &regs[1],
+                                     &values[1], &log.ahead);
     ASSERT_EQ(got, expected) << "event " << event;
     ASSERT_EQ(times[1], times[0]) << "event " << event;
     ASSERT_EQ(delays[1], delays[0]) << "event " << event;
@@ -287,8 +292,6 @@ TEST(TextLines, ReadAheadReadsTheSameEventsAsTheStream) {
       ASSERT_EQ(values[1], values[0]) << "event " << event;
     }
   }
-  std::fclose(bytewise);
-  std::fclose(ahead_stream);
 }
 
 TEST(TextLines, PlainLinesParseAsTheRulesParseThem) {
