@@ -107,10 +107,12 @@ void start_storing(FILE* stream) {
 bool write_pieces(FILE* stream, const OutputPiece* pieces, size_t count) {
   if (std::fflush(stream) != 0) return false;
   const int fd = fileno(stream);
-  iovec vectors[IOV_MAX];
+  // Every POSIX system gathers at least 16 pieces in one call.
+  constexpr int kGathered = 16;
+  iovec vectors[kGathered];
   while (count > 0) {
     int used = 0;
-    for (; used < IOV_MAX && static_cast<size_t>(used) < count; ++used) {
+    for (; used < kGathered && static_cast<size_t>(used) < count; ++used) {
       vectors[used].iov_base = const_cast<void*>(pieces[used].data);
       vectors[used].iov_len = pieces[used].size;
     }
