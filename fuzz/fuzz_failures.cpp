@@ -75,7 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // place: it was truncated at the open, and a failure deletes it.
   const bool in_place = files.fail_kind == FaultyFiles::Kind::Open && fail_at == 1;
   const std::string wav = read_whole_file(output);
-  FUZZ_REQUIRE((code == kRenderCantRead) == (reads.fail_at != 0 && reads.reads >= fail_at));
+  FUZZ_REQUIRE((code == kRenderCantRead) ==
+               (reads.fail_at != 0 && reads.reads >= fail_at));
   if (code != kRenderOk && in_place) {
     FUZZ_REQUIRE(!path_exists(output) && folder_holds(1));
     return 0;

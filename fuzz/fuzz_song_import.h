@@ -40,7 +40,8 @@ inline void check_import(const uint8_t* data, size_t size) {
 inline void check_import_as(const uint8_t* data, size_t size, const char* magic,
                             std::initializer_list<const char*> accepted) {
   for (const char* prefix : accepted)
-    if (size >= std::strlen(prefix) && std::memcmp(data, prefix, std::strlen(prefix)) == 0)
+    if (size >= std::strlen(prefix) &&
+        std::memcmp(data, prefix, std::strlen(prefix)) == 0)
       return check_import(data, size);
   std::vector<uint8_t> input(magic, magic + std::strlen(magic));
   input.insert(input.end(), data, data + size);

@@ -8,7 +8,8 @@
 // A text log of `events` writes: every register (0..15 and a few above),
 // every envelope shape, periods of 0 and 1, delays of 0, short delays and
 // occasional long ones, times that start anywhere and sometimes go back.
-inline std::string random_text_log(uint32_t seed, int events, uint32_t long_delay = 300000) {
+inline std::string random_text_log(uint32_t seed, int events,
+                                   uint32_t long_delay = 300000) {
   std::mt19937 random(seed);
   std::string log = "MOVA-TXT\n";
   int32_t time = static_cast<int32_t>(random());
