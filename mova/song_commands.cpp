@@ -6,22 +6,15 @@
 #include <string>
 #include <vector>
 
-#include "audio/audio_engine.h"
-#include "audio/audio_sink.h"
-#include "audio/clock.h"
-#include "audio/engine_threads.h"
-#include "audio/play_loop.h"
-#include "audio/wav_renderer.h"
+#include "audio/rig.h"
 #include "common/files.h"
 #include "common/log_writer.h"
-#include "common/register_log.h"
+#include "common/write_source.h"
 #include "formats/song.h"
 #include "mova/mova.h"
 #include "mova/output.h"
 #include "mova/report.h"
 #include "mova/song_info.h"
-#include "psg/chip.h"
-#include "psg/sample_ring.h"
 
 namespace {
 
@@ -134,19 +127,14 @@ int play_command(const SongCommand& command) {
     return kMovaDoesNotFit;
   print_import_summary(command.song_path, result.info);
 
-  // The player's rig: one ring, one chip, one renderer, one engine.
-  static SampleRing ring;
-  static Chip chip(ring);
-  RegisterLog log;
-  open_register_log(log, result.writes);
-  chip.install_volume_table(kFullLevels);
+  TimedWriteSource source(result.writes);
   if (command.output_path != nullptr) {
-    static WavRenderer renderer(chip, ring);
-    return renderer.render(log, command.song_path, command.output_path);
+    ExactRig rig(EngineKind::Stretches);
+    return rig.render(source, command.song_path, command.output_path);
   }
-  static AudioEngine engine(chip, ring, system_audio_sink(), system_threads());
-  static PlayLoop live(chip, ring, engine, system_clock());
-  return live.play(log, command.song_path);
+  // Kept to the end of the process: see LiveRig.
+  LiveRig* live = new LiveRig;
+  return live->play(source, command.song_path);
 }
 
 int song_info(const char* path) {
