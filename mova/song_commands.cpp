@@ -55,8 +55,8 @@ int read_song_file(const char* path, std::vector<uint8_t>& bytes) {
   return kMovaOk;
 }
 
-// Reads and imports the song. Returns 0, or the exit code after reporting
-// why not.
+}  // namespace
+
 int import_song_file(const SongCommand& command, ImportResult& result) {
   std::vector<uint8_t> bytes;
   if (const int code = read_song_file(command.song_path, bytes); code != kMovaOk) {
@@ -65,6 +65,7 @@ int import_song_file(const SongCommand& command, ImportResult& result) {
   ImportOptions options;
   options.clock_hz = command.clock_hz;
   options.rate_hz = command.rate_hz;
+  options.source_chip = command.source_chip;
   result = import_song(bytes, options);
   switch (result.status) {
     case ImportStatus::Ok: return kMovaOk;
@@ -76,6 +77,30 @@ int import_song_file(const SongCommand& command, ImportResult& result) {
   report(command.song_path, "%s", result.error.c_str());
   return kMovaBadSong;
 }
+
+int read_file_head(const char* path, std::vector<uint8_t>& bytes, size_t max_bytes) {
+  FILE* stream = std::fopen(path, "rb");
+  if (stream == nullptr) {
+    report(path, "can't open: %s", std::strerror(errno));
+    return kMovaCantRead;
+  }
+  if (stream_is_directory(stream)) {
+    std::fclose(stream);
+    report(path, "is a folder, not a song file");
+    return kMovaCantRead;
+  }
+  bytes.resize(max_bytes);
+  bytes.resize(std::fread(bytes.data(), 1, max_bytes, stream));
+  const bool failed = std::ferror(stream) != 0;
+  std::fclose(stream);
+  if (failed) {
+    report(path, "can't read: %s", std::strerror(errno));
+    return kMovaCantRead;
+  }
+  return kMovaOk;
+}
+
+namespace {
 
 // Whether a log of the form can carry every write; reports the first one it
 // cannot.
