@@ -6,6 +6,7 @@
 // common/ turn the writes into a log; `mova play` hands them to the drivers.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -57,3 +58,12 @@ struct ImportResult {
 // gzip where needed and imports the song. Never reads out of bounds and never
 // allocates more than the input can justify.
 ImportResult import_song(std::span<const uint8_t> bytes, const ImportOptions& options);
+
+// How many leading bytes looks_like_song() needs at most.
+inline constexpr size_t kSongMagicBytes = 8;
+
+// Whether the file's first bytes carry a magic that import_song() takes up: a
+// YM variant, PSG, VGM, an LHA archive or a gzip stream. Cheap, for sorting
+// the files of a folder; whether the song then imports is import_song()'s
+// finding (an archive or gzip stream may hold something else).
+bool looks_like_song(std::span<const uint8_t> head);
