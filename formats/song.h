@@ -29,6 +29,10 @@ struct SongInfo {
   uint64_t frames = 0;                 // frame count (VGM: 0)
   uint64_t duration_us = 0;            // length of the imported log
   int64_t loop_frame = -1;             // -1 when none is stored
+  // Where the repeated part starts in the imported writes (YM: the loop
+  // frame's time; VGM: the time its loop offset points at); -1 when the song
+  // stores no usable loop point.
+  int64_t loop_time_us = -1;
   std::vector<std::string>
       effects;  // YM: "SID voice", "sinus SID", "digidrums", "sync buzzer"
   std::vector<std::string> other_chips;  // VGM: chips other than the PSG present
