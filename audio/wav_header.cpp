@@ -31,3 +31,10 @@ WavHeader make_wav_header_template(uint32_t frame_rate) {
   std::memcpy(header.data, "dataxxxx", 8);
   return header;
 }
+
+WavHeader make_streaming_wav_header() {
+  WavHeader header = make_wav_header_template();
+  store_le32(header.riff + kWavRiffSizeOffset, 0xFFFFFFFFu);
+  store_le32(header.data + (kWavDataSizeOffset - 36), 0xFFFFFFFFu);
+  return header;
+}

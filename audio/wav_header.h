@@ -26,5 +26,11 @@ inline constexpr uint32_t kWavMaxDataBytes = (0xFFFFFFFFu - kWavRiffOverhead) & 
 // The header as first written: the format filled in, both sizes "xxxx".
 WavHeader make_wav_header_template(uint32_t frame_rate = 44100);
 
+// The header for an output that cannot seek back (a pipe): written once,
+// before the samples, with 0xFFFFFFFF for the RIFF and data sizes, which
+// means "up to the end of the stream" to readers that take WAV from a pipe
+// (aplay, sox, ffmpeg).
+WavHeader make_streaming_wav_header();
+
 // Stores value little-endian in four bytes.
 void store_le32(uint8_t* bytes, uint32_t value);

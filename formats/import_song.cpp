@@ -20,12 +20,14 @@ bool is_lha(std::span<const uint8_t> bytes) {
          (bytes[4] == 'h' || bytes[4] == 'z') && bytes[6] == '-';
 }
 
+constexpr const char* kYmMagics[] = {"YM2!", "YM3!", "YM3b", "YM5!", "YM6!"};
+
 bool is_gzip(std::span<const uint8_t> bytes) {
   return bytes.size() >= 2 && bytes[0] == 0x1F && bytes[1] == 0x8B;
 }
 
 ImportResult import_plain(std::span<const uint8_t> bytes, const ImportOptions& options) {
-  for (const char* magic : {"YM2!", "YM3!", "YM3b", "YM5!", "YM6!"})
+  for (const char* magic : kYmMagics)
     if (starts_with(bytes, magic)) return import_ym(bytes, options);
   if (starts_with(bytes, "PSG\x1A")) return import_psg(bytes, options);
   if (starts_with(bytes, "Vgm ")) return import_vgm(bytes, options);
@@ -75,6 +77,13 @@ ImportResult import_song(std::span<const uint8_t> bytes, const ImportOptions& op
   if (is_lha(bytes)) return import_lha(bytes, options);
   if (is_gzip(bytes)) return import_gzip(bytes, options);
   return import_plain(bytes, options);
+}
+
+bool looks_like_song(std::span<const uint8_t> head) {
+  if (is_lha(head) || is_gzip(head)) return true;
+  for (const char* magic : kYmMagics)
+    if (starts_with(head, magic)) return true;
+  return starts_with(head, "PSG\x1A") || starts_with(head, "Vgm ");
 }
 
 ImportResult malformed(std::string error) {

@@ -6,6 +6,7 @@
 // common/ turn the writes into a log; `mova play` hands them to the drivers.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -33,6 +34,10 @@ struct SongInfo {
   uint64_t frames = 0;                 // frame count (VGM: 0)
   uint64_t duration_us = 0;            // length of the imported log
   int64_t loop_frame = -1;             // -1 when none is stored
+  // Where the repeated part starts in the imported writes (YM: the loop
+  // frame's time; VGM: the time its loop offset points at); -1 when the song
+  // stores no usable loop point.
+  int64_t loop_time_us = -1;
   std::vector<std::string>
       effects;  // YM: "SID voice", "sinus SID", "digidrums", "sync buzzer"
   std::vector<std::string> other_chips;  // VGM: chips other than the PSG present
@@ -62,3 +67,12 @@ struct ImportResult {
 // gzip where needed and imports the song. Never reads out of bounds and never
 // allocates more than the input can justify.
 ImportResult import_song(std::span<const uint8_t> bytes, const ImportOptions& options);
+
+// How many leading bytes looks_like_song() needs at most.
+inline constexpr size_t kSongMagicBytes = 8;
+
+// Whether the file's first bytes carry a magic that import_song() takes up: a
+// YM variant, PSG, VGM, an LHA archive or a gzip stream. Cheap, for sorting
+// the files of a folder; whether the song then imports is import_song()'s
+// finding (an archive or gzip stream may hold something else).
+bool looks_like_song(std::span<const uint8_t> head);

@@ -13,7 +13,8 @@
 // 0x8n waits n (after a YM2612 write), 0x64 cc nnnn sets the wait of 0x62 or
 // 0x63, 0x66 ends the data, 0x67 0x66 tt ssssssss is a data block of s bytes
 // (bit 31 of s: for a second chip); every other chip's command has a length
-// fixed by its first byte. The loop is not repeated: the song plays once.
+// fixed by its first byte. The import plays the song once; the time its loop
+// offset points at is kept for a player that repeats the loop.
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -162,6 +163,7 @@ class CommandReader {
         at_(header.data_start),
         end_(header.data_end),
         version_(header.version),
+        loop_at_(header.loop_offset != 0 ? size_t{header.loop_offset} + 0x1C : 0),
         stream_(stream) {}
 
   // Returns an empty string when the data was read to its end, else why not.
@@ -169,6 +171,7 @@ class CommandReader {
     while (at_ < end_) {
       const size_t offset = at_;
       const uint8_t command = bytes_[at_];
+      if (offset == loop_at_) loop_samples_ = samples_;
       if (command == 0x66) break;
       std::string error = step(command);
       if (!error.empty()) return error + " at offset " + hex(offset);
@@ -180,6 +183,9 @@ class CommandReader {
   }
 
   uint64_t samples() const { return samples_; }
+  // Where the loop offset points, in samples from the start; -1 when it
+  // points at no command.
+  int64_t loop_samples() const { return loop_samples_; }
   uint64_t ay_writes() const { return ay_writes_; }
   uint64_t second_chip_writes() const { return second_chip_writes_; }
   uint64_t high_register_writes() const { return high_register_writes_; }
@@ -253,8 +259,10 @@ class CommandReader {
   std::span<const uint8_t> bytes_;
   size_t at_, end_;
   uint32_t version_;
+  size_t loop_at_;
   RegisterStream& stream_;
   uint64_t samples_ = 0;
+  int64_t loop_samples_ = -1;
   uint16_t wait_62_ = 735, wait_63_ = 882;
   bool pending_ = false;
   uint64_t ay_writes_ = 0, second_chip_writes_ = 0, high_register_writes_ = 0;
@@ -276,6 +284,10 @@ void describe(const VgmHeader& header, const CommandReader& reader, double optio
   info.other_chips = header.other_chips;
   info.skipped_writes = reader.second_chip_writes();
   info.duration_us = sample_time_us(reader.samples(), kSampleRate);
+  if (reader.loop_samples() >= 0 &&
+      static_cast<uint64_t>(reader.loop_samples()) < reader.samples())
+    info.loop_time_us = static_cast<int64_t>(
+        sample_time_us(static_cast<uint64_t>(reader.loop_samples()), kSampleRate));
   if (reader.second_chip_writes() != 0)
     info.notes.push_back("writes to a second AY-3-8910 skipped: " +
                          with_commas(reader.second_chip_writes()));

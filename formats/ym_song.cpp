@@ -218,5 +218,8 @@ ImportResult import_ym(std::span<const uint8_t> bytes, const ImportOptions& opti
   if (effects) effects->report(info);
   stream.report(info);
   info.duration_us = frame_time_us(ym.frames, rate);
+  if (ym.loop_frame >= 0 && static_cast<uint64_t>(ym.loop_frame) < ym.frames)
+    info.loop_time_us =
+        static_cast<int64_t>(frame_time_us(static_cast<uint64_t>(ym.loop_frame), rate));
   return result;
 }
