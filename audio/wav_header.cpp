@@ -32,8 +32,8 @@ WavHeader make_wav_header_template(uint32_t frame_rate) {
   return header;
 }
 
-WavHeader make_streaming_wav_header() {
-  WavHeader header = make_wav_header_template();
+WavHeader make_streaming_wav_header(uint32_t frame_rate) {
+  WavHeader header = make_wav_header_template(frame_rate);
   store_le32(header.riff + kWavRiffSizeOffset, 0xFFFFFFFFu);
   store_le32(header.data + (kWavDataSizeOffset - 36), 0xFFFFFFFFu);
   return header;
