@@ -14,6 +14,8 @@ constexpr int kSlots = 4;
 char guarded_paths[kSlots][kMaxGuardedPath];
 std::atomic<bool> slot_in_use[kSlots];
 static_assert(std::atomic<bool>::is_always_lock_free);
+std::atomic<void (*)()> restorer{nullptr};
+static_assert(std::atomic<void (*)()>::is_always_lock_free);
 
 }  // namespace
 
@@ -37,4 +39,12 @@ void delete_guarded_files() {
   for (int slot = 0; slot < kSlots; ++slot) {
     if (slot_in_use[slot].load()) delete_file(guarded_paths[slot]);
   }
+}
+
+void set_interrupt_restorer(void (*restore)()) {
+  restorer.store(restore);
+}
+
+void run_interrupt_restorer() {
+  if (void (*restore)() = restorer.load()) restore();
 }

@@ -24,3 +24,11 @@ void release_guarded_file(int slot);
 
 // Deletes every registered file. Async-signal-safe: called by the handlers.
 void delete_guarded_files();
+
+// A function that puts back what the program changed outside itself (the
+// terminal's modes), called by the handlers after deleting the guarded files.
+// It must be async-signal-safe. One at a time; null forgets it.
+void set_interrupt_restorer(void (*restore)());
+
+// Calls the function set above, if any. Async-signal-safe.
+void run_interrupt_restorer();

@@ -13,6 +13,7 @@ namespace {
 void on_interrupt(int signal_number) {
   delete_guarded_files();
   console_restore();
+  run_interrupt_restorer();
   // The default action, with the signal unblocked, ends the process the way
   // the signal would have without a handler.
   ::signal(signal_number, SIG_DFL);

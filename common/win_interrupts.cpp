@@ -10,6 +10,7 @@ namespace {
 BOOL WINAPI on_control(DWORD event) {
   if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) {
     delete_guarded_files();
+    run_interrupt_restorer();
   }
   return FALSE;
 }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <random>
 
@@ -14,13 +15,15 @@
 #include "audio/pcm_render.h"
 #include "audio/rig.h"
 #include "audio/wav_output.h"
-#include "psg/stretch_engine.h"
+#include "mova/batch.h"
 #include "mova/live_player.h"
 #include "mova/mova.h"
 #include "mova/report.h"
 #include "mova/song_list.h"
 #include "mova/song_load.h"
 #include "mova/status_line.h"
+#include "mova/terminal.h"
+#include "psg/stretch_engine.h"
 
 namespace {
 
@@ -56,8 +59,8 @@ int prepare_song(const std::string& path, const ListenOptions& options,
     return code;
   }
   const LoadedSong& song = prepared.song;
-  prepared.length = song.is_log ? played_once(song.end_ticks)
-                                : song_length(song.info, options.length);
+  prepared.length =
+      song.is_log ? played_once(song.end_ticks) : song_length(song.info, options.length);
   prepared.writes = writes_to_play(song.writes, prepared.length);
   // The exact engine plays the writes as their text log would: a pause that
   // log cannot carry is refused as it is on import.
@@ -103,12 +106,13 @@ int render_prepared(PreparedSong& prepared, const char* output_path,
   bool opened = false;
   if (ends_with(output_path, ".flac")) {
     output = &flac;
-    opened = flac.open(output_path, rate, {prepared.song.info.title,
-                                           prepared.song.info.author});
+    opened = flac.open(output_path, rate,
+                       {prepared.song.info.title, prepared.song.info.author});
   } else {
     opened = wav.open(output_path, rate);
   }
-  const char* shown = std::strcmp(output_path, "-") == 0 ? "standard output" : output_path;
+  const char* shown =
+      std::strcmp(output_path, "-") == 0 ? "standard output" : output_path;
   if (!opened) {
     report(shown, "%s", output->why().c_str());
     return kMovaCantCreate;
@@ -216,6 +220,48 @@ int play_live(const ListenOptions& options, const std::vector<ListEntry>& entrie
 
 }  // namespace
 
+namespace {
+
+PlayerKey player_key(Key key) {
+  switch (key) {
+    case Key::Space: return PlayerKey::Pause;
+    case Key::Right: return PlayerKey::Forward5;
+    case Key::Left: return PlayerKey::Back5;
+    case Key::Up: return PlayerKey::Forward60;
+    case Key::Down: return PlayerKey::Back60;
+    case Key::Next: return PlayerKey::Next;
+    case Key::Previous: return PlayerKey::Previous;
+    case Key::Quit: return PlayerKey::Quit;
+    case Key::None:
+    case Key::Other: break;
+  }
+  return PlayerKey::None;
+}
+
+}  // namespace
+
+namespace {
+
+// On a terminal: the status line and the keys; elsewhere plain lines.
+int play_terminal_or_plain(const ListenOptions& options,
+                           const std::vector<ListEntry>& entries) {
+  std::unique_ptr<Terminal> terminal = open_terminal();
+  if (terminal == nullptr) return play_live(options, entries, LiveControls{});
+  LiveControls controls;
+  controls.read_key = [&](int timeout_ms) {
+    return player_key(terminal->read_key(timeout_ms));
+  };
+  controls.show = [&](const SongStatus& status) {
+    terminal->show_status(status_line(status, terminal->width()));
+  };
+  const int code = play_live(options, entries, controls);
+  terminal->clear_status();
+  terminal->restore();
+  return code;
+}
+
+}  // namespace
+
 int listen_play(const ListenOptions& options) {
   std::vector<ListEntry> entries;
   if (!make_list(options, entries)) return kMovaCantRead;
@@ -232,5 +278,46 @@ int listen_play(const ListenOptions& options) {
     std::fprintf(stderr, "%s\n", plain_song_line(status_of(prepared, 1, 1)).c_str());
     return render_prepared(prepared, options.output_path, nullptr);
   }
-  return play_live(options, entries, LiveControls{});
+  return play_terminal_or_plain(options, entries);
+}
+
+int listen_render(const ListenOptions& options) {
+  std::vector<ListEntry> entries;
+  if (!make_list(options, entries)) return kMovaCantRead;
+  std::error_code error;
+  std::filesystem::create_directories(options.folder, error);
+  if (!std::filesystem::is_directory(options.folder)) {
+    report(options.folder, "can't create the folder: %s", error.message().c_str());
+    return kMovaCantCreate;
+  }
+  std::vector<std::string> sources;
+  for (const ListEntry& entry : entries) sources.push_back(entry.path);
+  const std::vector<std::string> names =
+      output_names(sources, options.folder, options.flac ? "flac" : "wav");
+  std::vector<BatchJob> jobs;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    jobs.push_back([&, i](const std::atomic<bool>& stop) {
+      PreparedSong prepared;
+      JobResult result;
+      result.exit_code = prepare_song(sources[i], options, prepared, nullptr);
+      if (result.exit_code != kMovaOk) return result;
+      result.exit_code = render_prepared(prepared, names[i].c_str(), &stop);
+      if (result.exit_code == kMovaOk) result.audio_us = prepared.length.end_us;
+      return result;
+    });
+  }
+  std::unique_ptr<Terminal> terminal = open_terminal();
+  const std::atomic<bool> stop{false};
+  const BatchResult result = run_batch(jobs, static_cast<unsigned>(options.jobs), stop,
+                                       [&](const BatchProgress& progress) {
+                                         if (terminal)
+                                           terminal->show_status(progress_line(progress));
+                                       });
+  if (terminal) {
+    terminal->clear_status();
+    terminal->restore();
+  }
+  std::printf("%s\n", summary_line(result.progress).c_str());
+  if (std::fflush(stdout) != 0) return worst(result.exit_code, kMovaCantWrite);
+  return result.exit_code;
 }

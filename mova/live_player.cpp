@@ -21,7 +21,10 @@ class LivePlayer::Policy final : public DrivePolicy {
  public:
   Policy(LivePlayer& player, const DriveLoop& loop, SynthesisEngine& engine,
          SongStatus& status, const LiveControls& controls)
-      : player_(player), loop_(loop), engine_(engine), status_(status),
+      : player_(player),
+        loop_(loop),
+        engine_(engine),
+        status_(status),
         controls_(controls) {}
 
   uint32_t before_run(uint32_t due) override {

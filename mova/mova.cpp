@@ -258,7 +258,8 @@ int run_command(const CommandHelp& command, const Arguments& arguments) {
     listen.clock_hz = arguments.clock_hz;
     listen.rate_hz = arguments.rate_hz;
     if (name == "play") return listen_play(listen);
-    if (listen.folder == nullptr) return usage_error(command, "-d DIR names the folder", "");
+    if (listen.folder == nullptr)
+      return usage_error(command, "-d DIR names the folder", "");
     return listen_render(listen);
   }
   SongCommand song;

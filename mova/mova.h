@@ -13,13 +13,13 @@
 // player's codes for the playing part.
 enum MovaExit : int {
   kMovaOk = 0,
-  kMovaFindings = 1,     // check: a log has problems; dump: not an exact inverse
-  kMovaCantRead = 2,     // an input can't be read, or is no log (or song) at all
-  kMovaCantCreate = 3,   // the output can't be created, or names an input
-  kMovaBadSong = 9,      // a song file that is malformed, cut short or too large
-  kMovaCantWrite = 10,   // writing the output failed
-  kMovaDoesNotFit = 11,  // the song's writes do not fit the log form
-  kMovaUsage = 64,       // command-line error
+  kMovaFindings = 1,       // check: a log has problems; dump: not an exact inverse
+  kMovaCantRead = 2,       // an input can't be read, or is no log (or song) at all
+  kMovaCantCreate = 3,     // the output can't be created, or names an input
+  kMovaBadSong = 9,        // a song file that is malformed, cut short or too large
+  kMovaCantWrite = 10,     // writing the output failed
+  kMovaDoesNotFit = 11,    // the song's writes do not fit the log form
+  kMovaUsage = 64,         // command-line error
   kMovaInterrupted = 130,  // stopped by Ctrl-C, as a shell reports SIGINT
 };
 
