@@ -26,6 +26,7 @@ struct SongInfo {
   uint32_t clock_hz = 0;               // the source chip's clock
   double rate_hz = 0;                  // frames per second (VGM: its own rate or 0)
   uint64_t frames = 0;                 // frame count (VGM: 0)
+  bool framed = true;                  // false: timed in samples, no frames (VGM)
   uint64_t duration_us = 0;            // length of the imported log
   int64_t loop_frame = -1;             // -1 when none is stored
   std::vector<std::string>
