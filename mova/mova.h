@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "common/input_file.h"
+
 // Exit codes. 3 to 8 are also the player's, and `mova play` returns the
 // player's codes for the playing part.
 enum MovaExit : int {
@@ -26,15 +28,18 @@ struct SongCommand {
   bool binary = false;
   uint32_t clock_hz = 0;  // 0: what the file says
   double rate_hz = 0;
+  InputFiles* inputs = nullptr;  // null: the standard library's files
 };
 
 int import_command(const SongCommand& command);
 int play_command(const SongCommand& command);
 // dump: one binary log to the text form.
-int dump_command(const char* log_path, const char* output_path);
+// Inputs are opened through inputs, "-" being the standard input.
+int dump_command(const char* log_path, const char* output_path, InputFiles& inputs);
 // info and check: any number of files; the exit code is the worst one.
-int info_command(const std::vector<const char*>& paths);
-int check_command(const std::vector<const char*>& paths);
+int info_command(const std::vector<const char*>& paths, InputFiles& inputs);
+int check_command(const std::vector<const char*>& paths, InputFiles& inputs);
 
-// The whole program, from the arguments to the exit code.
-int mova_main(int argc, const char* const* argv);
+// The whole program, from the arguments to the exit code; every input is
+// opened through files.
+int mova_main(int argc, const char* const* argv, InputFiles& files = stdio_input_files());

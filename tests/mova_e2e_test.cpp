@@ -217,7 +217,7 @@ TEST_F(Mova, CheckFlagsTheTrapsOfTheLogFormats) {
   const Case cases[] = {
       {kTextHeader + "0:07:38\n10:08:0F\n\n", ""},
       {kTextHeader + "0:07:38\n# a comment\n5:08:0F\n",
-       "log.txt:3: the log ends here: no ':' after a time field: \"# a comment\\x0A\"\n"},
+       "log.txt:3: the log ends here: no ':' after a time field: \"# a comment\\n\"\n"},
       {kTextHeader + "500:07:38\n100:08:0F\n",
        "log.txt:3: time earlier than the line before: read as a pause of 4294966896 us "
        "(1:11:34.966)\n"},
@@ -225,7 +225,7 @@ TEST_F(Mova, CheckFlagsTheTrapsOfTheLogFormats) {
        "log.txt:2: time field \"# at 1\" is not plain decimal digits: read as 0\n"},
       {kTextHeader + std::string("0:07:38\0zz\n", 11),
        "log.txt:2: text after the value, behind a NUL byte, which the reader ignores: "
-       "\"\\x00zz\\x0A\"\n"},
+       "\"\\x00zz\\n\"\n"},
       {kTextHeader + "0:00:00\n" + long_line,
        "log.txt:3: a line longer than 126 characters and its line end: the reader splits "
        "it "
@@ -264,7 +264,7 @@ TEST_F(Mova, InfoShowsWhereALogEndsEarly) {
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_NE(r.out.find("total time: 0:00:00.000 (250 us)"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("ends early: log.txt:4: the log ends here: no ':' after a time "
-                       "field: \"\\x0A\""),
+                       "field: \"\\n\""),
             std::string::npos)
       << r.out;
   EXPECT_NE(r.out.find("ends early: log.bin:@12: the log ends here: a record cut short"),
