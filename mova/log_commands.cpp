@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -22,8 +23,8 @@ int report_unscanned(const char* path, const std::string& why) {
 }
 
 // Reports a log whose reading failed midway; returns its exit code.
-int report_read_failure(const char* path) {
-  report(path, "can't read the whole file: a read failed");
+int report_read_failure(const char* path, int error) {
+  report(path, "can't read the whole file: %s", std::strerror(error));
   return kMovaCantRead;
 }
 
@@ -122,6 +123,7 @@ int dump_command(const char* log_path, const char* output_path, InputFiles& inpu
   }
   std::vector<DumpSink::Difference> differences;
   bool read_failed = false;
+  int read_error = 0;
   const char* input_paths[] = {log_path};
   const OutputStatus written = write_output(output_path, input_paths, [&](FILE* stream) {
     DumpSink sink(stream);
@@ -130,10 +132,11 @@ int dump_command(const char* log_path, const char* output_path, InputFiles& inpu
     scan_open_log(log, sink, summary);
     differences = sink.differences();
     read_failed = summary.read_failed;
+    read_error = summary.read_error;
     return magic && sink.ok() && !read_failed;
   });
   if (log.stream != nullptr) std::fclose(log.stream);
-  if (read_failed) return report_read_failure(log_path);
+  if (read_failed) return report_read_failure(log_path, read_error);
   if (written.result != OutputResult::Ok) return report_output(output_path, written);
   // The text log plays like the binary one; tell what the converter will not
   // give back byte for byte.
@@ -174,7 +177,9 @@ int check_command(const std::vector<const char*>& paths, InputFiles& inputs) {
     CheckSink sink(path, log.form);
     ScanSummary summary;
     scan_open_log(log, sink, summary);
-    if (summary.read_failed) code = std::max(code, report_read_failure(path));
+    if (summary.read_failed) {
+      code = std::max(code, report_read_failure(path, summary.read_error));
+    }
     if (sink.found) code = std::max<int>(code, kMovaFindings);
   }
   return code;
@@ -188,7 +193,7 @@ int info_command(const std::vector<const char*>& paths, InputFiles& inputs) {
     std::string why;
     const ScanResult scanned = scan_log(path, inputs, sink, summary, &why);
     if (scanned == ScanResult::Ok && summary.read_failed) {
-      code = std::max(code, report_read_failure(path));
+      code = std::max(code, report_read_failure(path, summary.read_error));
     } else if (scanned == ScanResult::Ok) {
       print_log_info(path, summary, sink);
     } else if (scanned == ScanResult::NotALog) {

@@ -285,8 +285,16 @@ ScanResult open_log(const char* path, InputFiles& inputs, OpenLog& log,
     if (stream != nullptr) std::fclose(stream);
     return ScanResult::CantOpen;
   }
+  errno = 0;
   if (!read_log_magic(stream, LogOpenRules::Player, &log.form, &log.crlf)) {
+    // A read that fails on the first line tells nothing of what the file is.
+    const bool failed = std::ferror(stream) != 0;
+    const int error = errno != 0 ? errno : EIO;
     std::fclose(stream);
+    if (failed) {
+      *why = std::string("can't read: ") + std::strerror(error);
+      return ScanResult::CantOpen;
+    }
     *why = "not a register log (its first line is neither MOVA-TXT nor MOVA-BIN)";
     return ScanResult::NotALog;
   }
@@ -304,6 +312,7 @@ void scan_open_log(OpenLog& log, LogScanSink& sink, ScanSummary& summary) {
   // The readers take a failed read for the end of the file; only here is it
   // told apart.
   summary.read_failed = std::ferror(log.stream) != 0;
+  if (summary.read_failed) summary.read_error = errno != 0 ? errno : EIO;
   std::fclose(log.stream);
   log.stream = nullptr;
   if (summary.read_failed) return;

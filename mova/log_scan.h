@@ -76,6 +76,7 @@ struct ScanSummary {
                              // time field; binary: its delay)
   bool ended_early = false;  // the log ends before the end of its file
   bool read_failed = false;  // a read failed: the scan stopped there
+  int read_error = 0;        // then the system's error number
 };
 
 enum class ScanResult : uint8_t { Ok, CantOpen, NotALog };
