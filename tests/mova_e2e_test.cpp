@@ -292,21 +292,24 @@ TEST_F(Mova, InfoShowsWhereALogEndsEarly) {
 }
 
 TEST_F(Mova, ErrorLinesStayOneLine) {
-  // A newline and an ESC in a file name, and an ESC in a YM's variant.
+  // An ESC in a YM's variant, and (where names may hold them) a newline and
+  // an ESC in a file name.
+  write_file(dir_.file("variant.ym"), "YM\x1b!\n\n");
+  const ProcessResult variant = run({"info", "variant.ym"});
+  EXPECT_EQ(
+      variant.err.rfind("mova: variant.ym: YM variant YM\\x1b! is not supported", 0), 0u)
+      << variant.err;
+  EXPECT_EQ(std::count(variant.err.begin(), variant.err.end(), '\n'), 1) << variant.err;
+#ifndef _WIN32
   const std::string odd = "a\nb\x1b.psg";
   write_file(dir_.file(odd), psg_song(3, 1));
-  write_file(dir_.file("variant.ym"), "YM\x1b!\n\n");
   const ProcessResult missing = run({"import", "missing\n.psg"});
   EXPECT_EQ(missing.err, "mova: missing\\n.psg: can't open: No such file or directory\n");
   const ProcessResult summary = run({"import", odd, "-o", "out.txt"});
   EXPECT_EQ(summary.exit_code, 0);
   EXPECT_EQ(summary.err.rfind("a\\nb\\x1b.psg: PSG, ", 0), 0u) << summary.err;
   EXPECT_EQ(std::count(summary.err.begin(), summary.err.end(), '\n'), 1) << summary.err;
-  const ProcessResult variant = run({"info", "variant.ym"});
-  EXPECT_EQ(
-      variant.err.rfind("mova: variant.ym: YM variant YM\\x1b! is not supported", 0), 0u)
-      << variant.err;
-  EXPECT_EQ(std::count(variant.err.begin(), variant.err.end(), '\n'), 1) << variant.err;
+#endif
 }
 
 TEST_F(Mova, InfoShowsNoFramesForAVgmAndNotesALoopItCannotUse) {
