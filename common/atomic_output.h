@@ -15,8 +15,12 @@
 //   - A device, FIFO, pipe, folder, a file the user protected against
 //     writing, or a link that leads nowhere: opened in place ("direct"), as
 //     an ordinary open would (/dev/null, /dev/stdout and NUL work as always).
-//   - When the temporary file cannot be created (a writable file in a
-//     read-only folder, for instance), the name itself is opened in place.
+//   - When no temporary file can be created beside the file (a writable file
+//     in a read-only folder, for instance), nothing is opened: writing the
+//     name in place would truncate it at once and leave it half written on
+//     any failure. begin() then returns null and no_temporary() says why.
+//     A temporary name too long for the folder (ENAMETOOLONG, beside a long
+//     file name) gives way to a short one, ".<process>-<n>.tmp".
 // While a temporary file exists it is registered with guard_file(), so an
 // interruption (common/interrupts.h) deletes it.
 //
@@ -28,7 +32,7 @@
 //   FILE* stream = output.begin(path);   // null: report that it can't open
 //   ... write through files ...
 //   if (all written) { if (!output.commit()) report a failed write; }
-//   else output.discard();
+//   else output.abandon();
 #pragma once
 
 #include <cstdint>
@@ -42,7 +46,7 @@ class AtomicOutput {
   enum class Mode : uint8_t {
     Closed,     // no stream: before begin(), after commit() or discard()
     Temporary,  // writing a temporary file that commit() renames
-    InPlace,    // writing the path itself (device, FIFO, fallback)
+    InPlace,    // writing the path itself (device, FIFO, protected name)
   };
 
   explicit AtomicOutput(OutputFiles& files = stdio_output_files()) : files_(files) {}
@@ -53,7 +57,7 @@ class AtomicOutput {
 
   // Opens path for binary writing as described above; returns the stream to
   // write through the seam, or null when nothing could be opened (nothing is
-  // then left behind).
+  // then left behind; error() tells why).
   FILE* begin(const char* path);
 
   // Completes the output: closes the stream and, for a temporary file, stores
@@ -66,17 +70,35 @@ class AtomicOutput {
   // file written in place is left as it is. No-op when nothing is open.
   void discard();
 
+  // discard(), and when the output was written in place to what is now a
+  // regular file, deletes it too: it holds an incomplete output. A device, a
+  // FIFO or a symbolic link named as the output stays. Also after a failed
+  // commit(). No-op when nothing was begun.
+  void abandon();
+
+  // The system's error number of the first failed call of the last begin()
+  // or commit(); 0 when none failed or the failure set none.
+  int error() const { return error_; }
+  // Whether the last begin() refused an existing file, or a new one, because
+  // no temporary file could be made in its folder.
+  bool no_temporary() const { return no_temporary_; }
+
   Mode mode() const { return mode_; }
   FILE* stream() const { return stream_; }
 
  private:
   FILE* create_temporary(const char* permissions_from);
+  FILE* create_temporary_named(const std::string& stem, const char* permissions_from);
   void forget_temporary();
+  void note_error();
 
   OutputFiles& files_;
   Mode mode_ = Mode::Closed;
   FILE* stream_ = nullptr;
   std::string target_;     // the file the temporary file replaces
   std::string temporary_;  // the temporary file's path
+  std::string in_place_;   // the path written in place, until abandon()
   int guard_slot_ = -1;
+  int error_ = 0;
+  bool no_temporary_ = false;
 };

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -17,6 +18,24 @@ bool stream_is_disk_file(FILE* stream);
 // Whether both paths name one existing file (the same device and inode), so
 // that writing one would destroy the other.
 bool same_file(const char* first_path, const char* second_path);
+
+// Which file an open stream or a path reaches: device and inode (volume and
+// file index on Windows). known is false when the system tells none (a pipe
+// on Windows, a missing path); terminal marks a character device, which
+// reading and writing at once destroys nothing on.
+struct FileIdentity {
+  bool known = false;
+  bool terminal = false;
+  uint64_t device = 0;
+  uint64_t inode = 0;
+};
+FileIdentity identify_stream(FILE* stream);
+FileIdentity identify_path(const char* path);
+
+// Whether both identities are known and name one file.
+inline bool same_identity(const FileIdentity& a, const FileIdentity& b) {
+  return a.known && b.known && a.device == b.device && a.inode == b.inode;
+}
 
 // Whether the path itself names a regular file; a symbolic link, a device, a
 // FIFO or a socket does not, and neither does a missing path.

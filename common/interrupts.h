@@ -4,12 +4,20 @@
 // POSIX shell). A write to a closed pipe is an ordinary failed write.
 #pragma once
 
-// Called once, first thing, by every program: ignores SIGPIPE, opens the null
-// device on any standard descriptor the program was started without (so that
-// no output file takes its number and receives the progress lines), and
-// installs the handlers, except for a signal the caller already ignores (as
-// nohup does). Implemented once per platform.
-void install_interrupt_handling();
+// What stands in for a standard descriptor the program was started without,
+// so that no file the program opens takes its number (and receives the
+// progress lines or the messages).
+enum class ClosedDescriptors : unsigned char {
+  NullDevice,  // the null device: what goes there vanishes, as with >/dev/null
+  Failing,     // the null device open for the other direction only: every
+               // read or write fails (EBADF) as on the closed descriptor
+};
+
+// Called once, first thing, by every program: ignores SIGPIPE, fills any
+// standard descriptor the program was started without as closed says (POSIX),
+// and installs the handlers, except for a signal the caller already ignores
+// (as nohup does). Implemented once per platform.
+void install_interrupt_handling(ClosedDescriptors closed = ClosedDescriptors::NullDevice);
 
 // Longest path (terminating NUL included) that guard_file() takes.
 inline constexpr int kMaxGuardedPath = 4096;

@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 #include "common/version.h"
 
@@ -47,4 +48,32 @@ void print_progress(const char* format, ...) {
 
 void print_banner(const char* description) {
   print_progress("%s %s - %s\n", current_program_name, kVersion, description);
+}
+
+std::string one_line(std::string_view text) {
+  std::string shown;
+  shown.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '\n') {
+      shown += "\\n";
+    } else if (c == '\r') {
+      shown += "\\r";
+    } else if (c == '\t') {
+      shown += "\\t";
+    } else if (byte < 0x20 || byte == 0x7F) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\x%02x", byte);
+      shown += escape;
+    } else {
+      shown += c;
+    }
+  }
+  return shown;
+}
+
+std::string file_failure(const char* path, const char* what, int error) {
+  std::string text = one_line(path) + ": " + what;
+  if (error != 0) text += std::string(": ") + std::strerror(error);
+  return text;
 }

@@ -30,6 +30,31 @@ bool same_file(const char* first_path, const char* second_path) {
   return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
+namespace {
+
+FileIdentity identity_of(const struct stat& status) {
+  FileIdentity identity;
+  identity.known = true;
+  identity.terminal = S_ISCHR(status.st_mode);
+  identity.device = static_cast<uint64_t>(status.st_dev);
+  identity.inode = static_cast<uint64_t>(status.st_ino);
+  return identity;
+}
+
+}  // namespace
+
+FileIdentity identify_stream(FILE* stream) {
+  struct stat status {};
+  if (fstat(fileno(stream), &status) != 0) return {};
+  return identity_of(status);
+}
+
+FileIdentity identify_path(const char* path) {
+  struct stat status {};
+  if (stat(path, &status) != 0) return {};
+  return identity_of(status);
+}
+
 bool is_regular_file(const char* path) {
   struct stat status {};
   return lstat(path, &status) == 0 && S_ISREG(status.st_mode);

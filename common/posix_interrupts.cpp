@@ -24,19 +24,21 @@ void on_interrupt(int signal_number) {
   raise(signal_number);
 }
 
-void keep_standard_descriptors_open() {
+void keep_standard_descriptors_open(ClosedDescriptors closed) {
+  const bool failing = closed == ClosedDescriptors::Failing;
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
     if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
       // The lowest free number is fd itself.
-      open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+      const bool input = fd == STDIN_FILENO;
+      open("/dev/null", input != failing ? O_RDONLY : O_WRONLY);
     }
   }
 }
 
 }  // namespace
 
-void install_interrupt_handling() {
-  keep_standard_descriptors_open();
+void install_interrupt_handling(ClosedDescriptors closed) {
+  keep_standard_descriptors_open(closed);
   ::signal(SIGPIPE, SIG_IGN);
   constexpr int kHandled[] = {SIGINT, SIGTERM, SIGHUP};
   struct sigaction action {};

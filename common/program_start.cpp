@@ -11,6 +11,6 @@ void start_program(const ProgramStart& start) {
   if (start.at_exit != nullptr) std::atexit(start.at_exit);
   set_program_name(start.name);
   make_oversized_writes_fail();
-  install_interrupt_handling();
+  install_interrupt_handling(start.closed);
   if (start.banner != nullptr) print_banner(start.banner);
 }

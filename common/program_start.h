@@ -4,10 +4,14 @@
 // banner.
 #pragma once
 
+#include "common/interrupts.h"
+
 struct ProgramStart {
   const char* name = nullptr;    // in front of every diagnostic ("Zarnik")
   void (*at_exit)() = nullptr;   // run at every normal end; null for none
   const char* banner = nullptr;  // the banner's description; null for none
+  // What stands in for a standard descriptor the program was started without.
+  ClosedDescriptors closed = ClosedDescriptors::NullDevice;
 };
 
 void start_program(const ProgramStart& start);

@@ -67,6 +67,44 @@ bool same_file(const char* first_path, const char* second_path) {
          info[0].nFileIndexLow == info[1].nFileIndexLow;
 }
 
+namespace {
+
+FileIdentity identity_of(HANDLE handle) {
+  FileIdentity identity;
+  const DWORD type = GetFileType(handle);
+  if (type == FILE_TYPE_CHAR) {
+    identity.terminal = true;
+    return identity;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (type != FILE_TYPE_DISK || GetFileInformationByHandle(handle, &info) == 0) {
+    return identity;
+  }
+  identity.known = true;
+  identity.device = info.dwVolumeSerialNumber;
+  identity.inode = (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  return identity;
+}
+
+}  // namespace
+
+FileIdentity identify_stream(FILE* stream) {
+  const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  if (handle == INVALID_HANDLE_VALUE) return {};
+  return identity_of(handle);
+}
+
+FileIdentity identify_path(const char* path) {
+  if (names_a_device(path)) return {};
+  const HANDLE handle =
+      CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return {};
+  const FileIdentity identity = identity_of(handle);
+  CloseHandle(handle);
+  return identity;
+}
+
 bool is_regular_file(const char* path) {
   if (names_a_device(path)) return false;
   const HANDLE handle = open_for_information(path);
@@ -118,7 +156,11 @@ FILE* create_exclusive_file(const char* path, const char* permissions_from) {
       CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                   CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
-    errno = GetLastError() == ERROR_FILE_EXISTS ? EEXIST : EACCES;
+    const DWORD error = GetLastError();
+    errno = error == ERROR_FILE_EXISTS            ? EEXIST
+            : error == ERROR_FILENAME_EXCED_RANGE ? ENAMETOOLONG
+            : error == ERROR_PATH_NOT_FOUND       ? ENOENT
+                                                  : EACCES;
     return nullptr;
   }
   // The replaced file's security and attributes are carried over by

@@ -17,6 +17,6 @@ BOOL WINAPI on_control(DWORD event) {
 
 }  // namespace
 
-void install_interrupt_handling() {
+void install_interrupt_handling(ClosedDescriptors /*closed*/) {
   SetConsoleCtrlHandler(on_control, TRUE);
 }

@@ -84,7 +84,16 @@ std::string unpack_lha(std::span<const uint8_t> bytes, std::vector<uint8_t>& out
     error = "LHA archive cut short or damaged: no file header";
   } else {
     method.assign(header->compress_method, strnlen(header->compress_method, 5));
-    error = read_current(reader, *header, out);
+    // liblhasa reads nothing of a method it has no decoder for, which would
+    // show as a CRC mismatch of an empty file.
+    char name[6] = {};
+    method.copy(name, 5);
+    if (lha_decoder_for_name(name) == nullptr) {
+      error = "LHA archive packed with the method " + method +
+              ", which this build cannot unpack";
+    } else {
+      error = read_current(reader, *header, out);
+    }
   }
   if (reader != nullptr) lha_reader_free(reader);
   lha_input_stream_free(stream);

@@ -32,6 +32,7 @@ struct SongInfo {
   std::string chip_type;               // "ay" (AY-3-8910 family) or "ym" (YM2149)
   double rate_hz = 0;                  // frames per second (VGM: its own rate or 0)
   uint64_t frames = 0;                 // frame count (VGM: 0)
+  bool framed = true;                  // false: timed in samples, no frames (VGM)
   uint64_t duration_us = 0;            // length of the imported log
   int64_t loop_frame = -1;             // -1 when none is stored
   // Where the repeated part starts in the imported writes (YM: the loop

@@ -84,7 +84,10 @@ std::string parse_header(std::span<const uint8_t> bytes, VgmHeader& header) {
   header.data_end = read_le32(&bytes[0x04]) != 0 ? end : bytes.size();
   if (header.version >= 0x150 && read_le32(&bytes[0x34]) != 0) {
     const uint64_t start = uint64_t{read_le32(&bytes[0x34])} + 0x34;
-    if (start < kLegacyDataStart || start > header.data_end)
+    if (start < kLegacyDataStart)
+      return "data offset " + hex(start) + " points into the header, which ends at " +
+             hex(kLegacyDataStart);
+    if (start > header.data_end)
       return "data offset " + hex(start) + " lies outside the file";
     header.data_start = start;
   }
@@ -280,6 +283,7 @@ std::string version_text(uint32_t version) {
 void describe(const VgmHeader& header, const CommandReader& reader, double options_rate,
               SongInfo& info) {
   info.format = "VGM " + version_text(header.version);
+  info.framed = false;
   info.rate_hz = header.rate;
   info.other_chips = header.other_chips;
   info.skipped_writes = reader.second_chip_writes();
@@ -294,7 +298,16 @@ void describe(const VgmHeader& header, const CommandReader& reader, double optio
   if (reader.high_register_writes() != 0)
     info.notes.push_back("writes to registers above 15 skipped: " +
                          with_commas(reader.high_register_writes()));
-  if (header.loop_offset != 0) info.notes.push_back("loop not repeated: played once");
+  if (header.loop_offset != 0) {
+    // Relative to its own field, and useful only inside the commands.
+    const uint64_t loop = uint64_t{header.loop_offset} + 0x1C;
+    if (loop < header.data_start || loop >= header.data_end) {
+      info.notes.push_back("loop offset " + hex(loop) +
+                           " lies outside the song's commands: no loop");
+    } else {
+      info.notes.push_back("loop not repeated: played once");
+    }
+  }
   if (options_rate != 0)
     info.notes.push_back("frame rate ignored: VGM times are in samples");
   if (header.clock_halved)

@@ -30,16 +30,17 @@ uint8_t volume_for(double level) {
 
 }  // namespace
 
-std::vector<uint8_t> digidrum_volumes(std::span<const uint8_t> samples,
-                                      uint32_t attributes) {
+DigidrumVolumes::DigidrumVolumes(uint32_t attributes) {
   const bool is_signed = (attributes & 2) != 0, four_bit = (attributes & 4) != 0;
-  std::array<uint8_t, 256> table;
   for (int value = 0; value < 256; ++value)
-    table[value] = four_bit ? static_cast<uint8_t>(value & 15)
-                            : volume_for(((is_signed ? value ^ 0x80 : value)) / 255.0);
+    table_[value] = four_bit ? static_cast<uint8_t>(value & 15)
+                             : volume_for(((is_signed ? value ^ 0x80 : value)) / 255.0);
+}
+
+std::vector<uint8_t> DigidrumVolumes::operator()(std::span<const uint8_t> samples) const {
   std::vector<uint8_t> volumes(samples.size());
   std::transform(samples.begin(), samples.end(), volumes.begin(),
-                 [&](uint8_t sample) { return table[sample]; });
+                 [&](uint8_t sample) { return table_[sample]; });
   return volumes;
 }
 

@@ -49,10 +49,17 @@
 
 enum class YmLayout : uint8_t { Ym5, Ym6 };
 
-// A digidrum's samples as 4-bit volumes. `attributes` is the YM header's:
-// bit 1 signed samples, bit 2 samples already 4-bit.
-std::vector<uint8_t> digidrum_volumes(std::span<const uint8_t> samples,
-                                      uint32_t attributes);
+// Turns digidrum samples into 4-bit volumes. `attributes` is the YM header's:
+// bit 1 signed samples, bit 2 samples already 4-bit. The table is made once
+// per file, so that the drums cost time in proportion to their bytes alone.
+class DigidrumVolumes {
+ public:
+  explicit DigidrumVolumes(uint32_t attributes);
+  std::vector<uint8_t> operator()(std::span<const uint8_t> samples) const;
+
+ private:
+  std::array<uint8_t, 256> table_{};
+};
 
 class YmEffects {
  public:

@@ -105,6 +105,7 @@ bool read_string(std::span<const uint8_t> bytes, size_t& at, std::string& text) 
 
 std::string parse_drums(std::span<const uint8_t> bytes, size_t& at, YmFile& ym,
                         unsigned count) {
+  const DigidrumVolumes volumes(ym.attributes);
   for (unsigned drum = 0; drum < count; ++drum) {
     if (bytes.size() - at < 4)
       return "digidrum " + std::to_string(drum) + " size cut short";
@@ -113,7 +114,7 @@ std::string parse_drums(std::span<const uint8_t> bytes, size_t& at, YmFile& ym,
     if (size > bytes.size() - at)
       return cut_short(("digidrum " + std::to_string(drum)).c_str(), bytes.size() - at,
                        size);
-    ym.drums.push_back(digidrum_volumes(bytes.subspan(at, size), ym.attributes));
+    ym.drums.push_back(volumes(bytes.subspan(at, size)));
     at += size;
   }
   return {};

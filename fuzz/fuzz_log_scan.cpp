@@ -26,9 +26,7 @@ class CollectingSink : public LogScanSink {
     events.push_back({e.time, e.reg, e.value});
   }
   void finding(const Finding& f) override {
-    exact_inverse = exact_inverse && f.kind != FindingKind::EndsEarly &&
-                    f.kind != FindingKind::MagicCrLf &&
-                    f.kind != FindingKind::NotConverterForm;
+    exact_inverse = exact_inverse && !breaks_inverse(f.kind);
   }
   std::vector<Event> events;
   bool exact_inverse = true;

@@ -2,10 +2,12 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "common/log_writer.h"
+#include "common/messages.h"
 #include "mova/log_scan.h"
 #include "mova/mova.h"
 #include "mova/output.h"
@@ -21,8 +23,8 @@ int report_unscanned(const char* path, const std::string& why) {
 }
 
 // Reports a log whose reading failed midway; returns its exit code.
-int report_read_failure(const char* path) {
-  report(path, "can't read the whole file: a read failed");
+int report_read_failure(const char* path, int error) {
+  report(path, "can't read the whole file: %s", std::strerror(error));
   return kMovaCantRead;
 }
 
@@ -37,10 +39,7 @@ class DumpSink : public LogScanSink {
   // Keeps the first difference of each kind and counts the rest, so that a
   // long log in another encoding does not fill the memory.
   void finding(const Finding& f) override {
-    if (f.kind != FindingKind::EndsEarly && f.kind != FindingKind::MagicCrLf &&
-        f.kind != FindingKind::NotConverterForm) {
-      return;
-    }
+    if (!breaks_inverse(f.kind)) return;
     for (Difference& d : differences_) {
       if (d.first.kind == f.kind) {
         ++d.more;
@@ -79,7 +78,7 @@ class InfoSink : public LogScanSink {
 
 void print_log_info(const char* path, const ScanSummary& summary, const InfoSink& sink) {
   const bool text = summary.form == LogForm::Text;
-  std::printf("%s: %s register log\n", path, text ? "text" : "binary");
+  std::printf("%s: %s register log\n", one_line(path).c_str(), text ? "text" : "binary");
   std::printf("  events: %llu\n", static_cast<unsigned long long>(summary.events));
   std::printf("  total time: %s (%llu us)\n", duration_text(summary.total_time).c_str(),
               static_cast<unsigned long long>(summary.total_time));
@@ -110,12 +109,12 @@ void print_log_info(const char* path, const ScanSummary& summary, const InfoSink
 
 }  // namespace
 
-int dump_command(const char* log_path, const char* output_path) {
+int dump_command(const char* log_path, const char* output_path, InputFiles& inputs) {
   // The magic first, so that a file that is no binary log never creates the
   // output; the log is then read once, which a pipe allows.
   OpenLog log;
   std::string why;
-  if (open_log(log_path, log, &why) != ScanResult::Ok)
+  if (open_log(log_path, inputs, log, &why) != ScanResult::Ok)
     return report_unscanned(log_path, why);
   if (log.form != LogForm::Binary) {
     std::fclose(log.stream);
@@ -124,19 +123,21 @@ int dump_command(const char* log_path, const char* output_path) {
   }
   std::vector<DumpSink::Difference> differences;
   bool read_failed = false;
-  const char* inputs[] = {log_path};
-  const OutputResult written = write_output(output_path, inputs, [&](FILE* stream) {
+  int read_error = 0;
+  const char* input_paths[] = {log_path};
+  const OutputStatus written = write_output(output_path, input_paths, [&](FILE* stream) {
     DumpSink sink(stream);
     ScanSummary summary;
     const bool magic = std::fwrite(kTextMagic, 1, kMagicLength, stream) == kMagicLength;
     scan_open_log(log, sink, summary);
     differences = sink.differences();
     read_failed = summary.read_failed;
+    read_error = summary.read_error;
     return magic && sink.ok() && !read_failed;
   });
   if (log.stream != nullptr) std::fclose(log.stream);
-  if (read_failed) return report_read_failure(log_path);
-  if (written != OutputResult::Ok) return report_output(output_path, written);
+  if (read_failed) return report_read_failure(log_path, read_error);
+  if (written.result != OutputResult::Ok) return report_output(output_path, written);
   // The text log plays like the binary one; tell what the converter will not
   // give back byte for byte.
   for (const DumpSink::Difference& d : differences) {
@@ -148,14 +149,14 @@ int dump_command(const char* log_path, const char* output_path) {
   return differences.empty() ? kMovaOk : kMovaFindings;
 }
 
-int check_command(const std::vector<const char*>& paths) {
+int check_command(const std::vector<const char*>& paths, InputFiles& inputs) {
   // Prints each problem as the scan meets it: memory stays flat however many
   // a long log holds.
   class CheckSink : public LogScanSink {
    public:
     CheckSink(const char* path, LogForm form) : path_(path), form_(form) {}
     void finding(const Finding& f) override {
-      if (f.kind == FindingKind::NotConverterForm) return;
+      if (only_form(f.kind)) return;
       std::printf("%s\n", finding_text(path_, form_, f).c_str());
       found = true;
     }
@@ -169,32 +170,34 @@ int check_command(const std::vector<const char*>& paths) {
   for (const char* path : paths) {
     OpenLog log;
     std::string why;
-    if (open_log(path, log, &why) != ScanResult::Ok) {
+    if (open_log(path, inputs, log, &why) != ScanResult::Ok) {
       code = std::max(code, report_unscanned(path, why));
       continue;
     }
     CheckSink sink(path, log.form);
     ScanSummary summary;
     scan_open_log(log, sink, summary);
-    if (summary.read_failed) code = std::max(code, report_read_failure(path));
+    if (summary.read_failed) {
+      code = std::max(code, report_read_failure(path, summary.read_error));
+    }
     if (sink.found) code = std::max<int>(code, kMovaFindings);
   }
   return code;
 }
 
-int info_command(const std::vector<const char*>& paths) {
+int info_command(const std::vector<const char*>& paths, InputFiles& inputs) {
   int code = kMovaOk;
   for (const char* path : paths) {
     InfoSink sink;
     ScanSummary summary;
     std::string why;
-    const ScanResult scanned = scan_log(path, sink, summary, &why);
+    const ScanResult scanned = scan_log(path, inputs, sink, summary, &why);
     if (scanned == ScanResult::Ok && summary.read_failed) {
-      code = std::max(code, report_read_failure(path));
+      code = std::max(code, report_read_failure(path, summary.read_error));
     } else if (scanned == ScanResult::Ok) {
       print_log_info(path, summary, sink);
     } else if (scanned == ScanResult::NotALog) {
-      code = std::max(code, song_info(path));
+      code = std::max(code, song_info(path, inputs));
     } else {
       code = std::max(code, report_unscanned(path, why));
     }

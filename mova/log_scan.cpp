@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "common/files.h"
+#include "common/messages.h"
 #include "mova/report.h"
 
 namespace {
@@ -206,7 +207,7 @@ void check_record(LogScanSink& sink, const ScanSummary& summary, uint64_t start,
                   uint32_t delay, int delay_bytes, uint8_t reg) {
   if (summary.events == 0 && delay != 0) {
     sink.finding(make_finding(
-        FindingKind::NotConverterForm, 0, start,
+        FindingKind::FirstDelayNotZero, 0, start,
         format_reason("the first record's delay is %lu; the converter writes 0",
                       static_cast<unsigned long>(delay))));
   }
@@ -273,15 +274,27 @@ void scan_binary(FILE* stream, bool crlf, LogScanSink& sink, ScanSummary& summar
 
 }  // namespace
 
-ScanResult open_log(const char* path, OpenLog& log, std::string* why) {
-  FILE* stream = std::fopen(path, "rb");
+ScanResult open_log(const char* path, InputFiles& inputs, OpenLog& log,
+                    std::string* why) {
+  errno = 0;
+  FILE* stream = inputs.open(path);
   if (stream == nullptr || stream_is_directory(stream)) {
-    *why = stream == nullptr ? std::strerror(errno) : "a folder";
+    *why = stream != nullptr ? "a folder"
+           : errno != 0      ? std::strerror(errno)
+                             : "can't open";
     if (stream != nullptr) std::fclose(stream);
     return ScanResult::CantOpen;
   }
+  errno = 0;
   if (!read_log_magic(stream, LogOpenRules::Player, &log.form, &log.crlf)) {
+    // A read that fails on the first line tells nothing of what the file is.
+    const bool failed = std::ferror(stream) != 0;
+    const int error = errno != 0 ? errno : EIO;
     std::fclose(stream);
+    if (failed) {
+      *why = std::string("can't read: ") + std::strerror(error);
+      return ScanResult::CantOpen;
+    }
     *why = "not a register log (its first line is neither MOVA-TXT nor MOVA-BIN)";
     return ScanResult::NotALog;
   }
@@ -299,6 +312,7 @@ void scan_open_log(OpenLog& log, LogScanSink& sink, ScanSummary& summary) {
   // The readers take a failed read for the end of the file; only here is it
   // told apart.
   summary.read_failed = std::ferror(log.stream) != 0;
+  if (summary.read_failed) summary.read_error = errno != 0 ? errno : EIO;
   std::fclose(log.stream);
   log.stream = nullptr;
   if (summary.read_failed) return;
@@ -309,10 +323,10 @@ void scan_open_log(OpenLog& log, LogScanSink& sink, ScanSummary& summary) {
   }
 }
 
-ScanResult scan_log(const char* path, LogScanSink& sink, ScanSummary& summary,
-                    std::string* why) {
+ScanResult scan_log(const char* path, InputFiles& inputs, LogScanSink& sink,
+                    ScanSummary& summary, std::string* why) {
   OpenLog log;
-  const ScanResult opened = open_log(path, log, why);
+  const ScanResult opened = open_log(path, inputs, log, why);
   if (opened == ScanResult::Ok) scan_open_log(log, sink, summary);
   return opened;
 }
@@ -326,7 +340,7 @@ std::string finding_text(const char* path, LogForm form, const Finding& finding)
     std::snprintf(place, sizeof place,
                   ":%llu: ", static_cast<unsigned long long>(finding.line));
   }
-  std::string text = path;
+  std::string text = one_line(path);
   text += place;
   text += finding.reason;
   return text;

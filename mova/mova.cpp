@@ -11,7 +11,9 @@
 #include "common/messages.h"
 #include "common/program_start.h"
 #include "common/version.h"
+#include "mova/inputs.h"
 #include "mova/listen.h"
+#include "mova/report.h"
 
 namespace {
 
@@ -87,12 +89,13 @@ int usage_error(const CommandHelp& command, const char* what, const char* argume
   return kMovaUsage;
 }
 
-// The value of --clock: a whole number of hertz.
+// The value of --clock: a whole number of hertz, in any form --rate takes
+// (1e5, 1000000.0).
 bool parse_clock(const char* text, uint32_t* clock_hz) {
   char* end = nullptr;
-  const unsigned long long value = std::strtoull(text, &end, 10);
-  if (end == text || *end != '\0' || text[0] == '-' || value < 100000 ||
-      value > 100000000) {
+  const double value = std::strtod(text, &end);
+  if (end == text || *end != '\0' || !std::isfinite(value) || value < 100000 ||
+      value > 100000000 || value != std::floor(value)) {
     return false;
   }
   *clock_hz = static_cast<uint32_t>(value);
@@ -241,16 +244,18 @@ int parse_arguments(const CommandHelp& command, int argc, const char* const* arg
   return 0;
 }
 
-int run_command(const CommandHelp& command, const Arguments& arguments) {
+int run_command(const CommandHelp& command, const Arguments& arguments,
+                InputFiles& inputs) {
   const std::string_view name = command.name;
   const bool one_file = name == "import" || name == "dump";
   if (arguments.files.empty()) return usage_error(command, "no file named", "");
   if (one_file && arguments.files.size() > 1) {
     return usage_error(command, "only one file allowed: ", arguments.files[1]);
   }
-  if (name == "info") return info_command(arguments.files);
-  if (name == "check") return check_command(arguments.files);
-  if (name == "dump") return dump_command(arguments.files[0], arguments.output_path);
+  if (name == "info") return info_command(arguments.files, inputs);
+  if (name == "check") return check_command(arguments.files, inputs);
+  if (name == "dump")
+    return dump_command(arguments.files[0], arguments.output_path, inputs);
   if (is_listening(command)) {
     ListenOptions listen = arguments.listen;
     listen.inputs.assign(arguments.files.begin(), arguments.files.end());
@@ -263,6 +268,7 @@ int run_command(const CommandHelp& command, const Arguments& arguments) {
     return listen_render(listen);
   }
   SongCommand song;
+  song.inputs = &inputs;
   song.song_path = arguments.files[0];
   song.output_path = arguments.output_path;
   song.binary = arguments.binary;
@@ -271,10 +277,7 @@ int run_command(const CommandHelp& command, const Arguments& arguments) {
   return import_command(song);
 }
 
-}  // namespace
-
-int mova_main(int argc, const char* const* argv) {
-  start_program({"mova", nullptr, nullptr});
+int run_main(int argc, const char* const* argv, InputFiles& inputs) {
   if (argc < 2) {
     print_overview();
     return kMovaUsage;
@@ -290,7 +293,8 @@ int mova_main(int argc, const char* const* argv) {
   }
   const CommandHelp* command = find_command(first);
   if (command == nullptr) {
-    log_error("unknown command '%s' (mova --help lists them)\n", argv[1]);
+    log_error("unknown command '%s' (mova --help lists them)\n",
+              one_line(argv[1]).c_str());
     return kMovaUsage;
   }
   Arguments arguments;
@@ -301,5 +305,16 @@ int mova_main(int argc, const char* const* argv) {
     std::printf("usage: %s\n\n%s\n", command->usage, command->description);
     return kMovaOk;
   }
-  return run_command(*command, arguments);
+  return run_command(*command, arguments, inputs);
+}
+
+}  // namespace
+
+int mova_main(int argc, const char* const* argv, InputFiles& files) {
+  // A closed standard output fails every write, as it would without the
+  // stand-in that keeps an output file from taking its number.
+  start_program({"mova", nullptr, nullptr, ClosedDescriptors::Failing});
+  MovaInputs inputs(files);
+  // Whatever went to the standard output must have reached it.
+  return finish_standard_output(run_main(argc, argv, inputs));
 }

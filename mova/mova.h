@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/input_file.h"
 #include "common/register_log.h"
 #include "formats/song.h"
 
@@ -30,7 +31,8 @@ struct SongCommand {
   bool binary = false;
   uint32_t clock_hz = 0;  // 0: what the file says
   double rate_hz = 0;
-  bool source_chip = false;  // the writes for the song's own chip and clock
+  bool source_chip = false;      // the writes for the song's own chip and clock
+  InputFiles* inputs = nullptr;  // null: the standard library's files
 };
 
 // Reads and imports the song file. Returns 0, or the exit code after
@@ -46,10 +48,12 @@ int read_file_head(const char* path, std::vector<uint8_t>& bytes, size_t max_byt
 
 int import_command(const SongCommand& command);
 // dump: one binary log to the text form.
-int dump_command(const char* log_path, const char* output_path);
+// Inputs are opened through inputs, "-" being the standard input.
+int dump_command(const char* log_path, const char* output_path, InputFiles& inputs);
 // info and check: any number of files; the exit code is the worst one.
-int info_command(const std::vector<const char*>& paths);
-int check_command(const std::vector<const char*>& paths);
+int info_command(const std::vector<const char*>& paths, InputFiles& inputs);
+int check_command(const std::vector<const char*>& paths, InputFiles& inputs);
 
-// The whole program, from the arguments to the exit code.
-int mova_main(int argc, const char* const* argv);
+// The whole program, from the arguments to the exit code; every input is
+// opened through files.
+int mova_main(int argc, const char* const* argv, InputFiles& files = stdio_input_files());

@@ -10,6 +10,7 @@
 #include "common/log_writer.h"
 #include "common/write_source.h"
 #include "formats/song.h"
+#include "mova/inputs.h"
 #include "mova/mova.h"
 #include "mova/output.h"
 #include "mova/report.h"
@@ -17,15 +18,17 @@
 
 namespace {
 
-// The largest song file read: far above any real song (the largest VGM rips
-// with sample data stay below 20 MiB), low enough to hold in memory.
-constexpr size_t kMaxSongBytes = size_t{64} << 20;
-
-// Reads the whole file into bytes. Returns 0, or the exit code after
-// reporting why not.
-int read_song_file(const char* path, std::vector<uint8_t>& bytes) {
-  FILE* stream = std::fopen(path, "rb");
+// Reads the whole file (or the standard input, "-") into bytes. Returns 0,
+// or the exit code after reporting why not.
+int read_song_file(const char* path, InputFiles& inputs, std::vector<uint8_t>& bytes) {
+  errno = 0;
+  FILE* stream = inputs.open(path);
   if (stream == nullptr) {
+    if (errno == EFBIG) {
+      report(path, "more than %llu bytes: too large for a song file",
+             static_cast<unsigned long long>(kMaxInputBytes));
+      return kMovaBadSong;
+    }
     report(path, "can't open: %s", std::strerror(errno));
     return kMovaCantRead;
   }
@@ -37,18 +40,19 @@ int read_song_file(const char* path, std::vector<uint8_t>& bytes) {
   uint8_t chunk[65536];
   size_t count = 0;
   while ((count = std::fread(chunk, 1, sizeof chunk, stream)) != 0) {
-    if (bytes.size() + count > kMaxSongBytes) {
+    if (bytes.size() + count > kMaxInputBytes) {
       std::fclose(stream);
       report(path, "more than %llu bytes: too large for a song file",
-             static_cast<unsigned long long>(kMaxSongBytes));
+             static_cast<unsigned long long>(kMaxInputBytes));
       return kMovaBadSong;
     }
     bytes.insert(bytes.end(), chunk, chunk + count);
   }
   const bool failed = std::ferror(stream) != 0;
+  const int error = errno;
   std::fclose(stream);
   if (failed) {
-    report(path, "can't read: %s", std::strerror(errno));
+    report(path, "can't read: %s", std::strerror(error));
     return kMovaCantRead;
   }
   return kMovaOk;
@@ -58,7 +62,9 @@ int read_song_file(const char* path, std::vector<uint8_t>& bytes) {
 
 int import_song_file(const SongCommand& command, ImportResult& result) {
   std::vector<uint8_t> bytes;
-  if (const int code = read_song_file(command.song_path, bytes); code != kMovaOk) {
+  InputFiles& inputs = command.inputs != nullptr ? *command.inputs : stdio_input_files();
+  if (const int code = read_song_file(command.song_path, inputs, bytes);
+      code != kMovaOk) {
     return code;
   }
   ImportOptions options;
@@ -128,17 +134,20 @@ int import_command(const SongCommand& command) {
   if (!writes_fit(command.song_path, result.writes, form)) return kMovaDoesNotFit;
 
   const char* inputs[] = {command.song_path};
-  const OutputResult written =
+  const OutputStatus written =
       write_output(command.output_path, inputs,
                    [&](FILE* stream) { return write_log(result.writes, form, stream); });
-  if (written != OutputResult::Ok) return report_output(command.output_path, written);
+  if (written.result != OutputResult::Ok) {
+    return report_output(command.output_path, written);
+  }
   print_import_summary(command.song_path, result.info);
   return kMovaOk;
 }
 
-int song_info(const char* path) {
+int song_info(const char* path, InputFiles& inputs) {
   SongCommand command;
   command.song_path = path;
+  command.inputs = &inputs;
   ImportResult result;
   if (const int code = import_song_file(command, result); code != kMovaOk) return code;
   print_song_info(path, result.info);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "common/messages.h"
 #include "mova/report.h"
 
 namespace {
@@ -43,23 +44,27 @@ void print_import_summary(const char* song_path, const SongInfo& info) {
       "; restarts added: " + std::to_string(info.restarts_added) + "; " +
       tuning_text(info);
   for (const std::string& note : info.notes) line += "; " + printable(note, 200);
-  std::fprintf(stderr, "%s: %s\n", song_path, line.c_str());
+  std::fprintf(stderr, "%s: %s\n", one_line(song_path).c_str(), line.c_str());
 }
 
 void print_song_info(const char* song_path, const SongInfo& info) {
-  std::printf("%s: %s song\n", song_path, printable(info.format).c_str());
+  std::printf("%s: %s song\n", one_line(song_path).c_str(),
+              printable(info.format).c_str());
   if (!info.title.empty()) std::printf("  title: %s\n", printable(info.title).c_str());
   if (!info.author.empty()) std::printf("  author: %s\n", printable(info.author).c_str());
   if (!info.comment.empty()) {
     std::printf("  comment: %s\n", printable(info.comment, 200).c_str());
   }
   std::printf("  chip clock: %u Hz\n", static_cast<unsigned>(info.clock_hz));
-  std::printf("  frame rate: %s\n", rate_text(info.rate_hz).c_str());
-  std::printf("  frames: %llu\n", static_cast<unsigned long long>(info.frames));
+  // A VGM is timed in samples: it has no frames to tell of.
+  if (info.framed) {
+    std::printf("  frame rate: %s\n", rate_text(info.rate_hz).c_str());
+    std::printf("  frames: %llu\n", static_cast<unsigned long long>(info.frames));
+  }
   std::printf("  duration: %s\n", duration_text(info.duration_us).c_str());
   if (info.loop_frame >= 0) {
     std::printf("  loop frame: %lld\n", static_cast<long long>(info.loop_frame));
-  } else {
+  } else if (info.framed) {
     std::printf("  loop frame: none\n");
   }
   std::printf("  effects: %s\n", joined(info.effects).c_str());

@@ -2,6 +2,7 @@
 // the description `info` prints.
 #pragma once
 
+#include "common/input_file.h"
 #include "formats/song.h"
 
 // Prints "SONG: format, clock, rate, frames, duration, writes; notes" as one
@@ -14,4 +15,4 @@ void print_song_info(const char* song_path, const SongInfo& info);
 
 // info for a song file: reads and imports it, prints its description.
 // Returns the exit code.
-int song_info(const char* path);
+int song_info(const char* path, InputFiles& inputs);

@@ -4,13 +4,14 @@
 # exit code and what the output names hold afterwards. Also closes the
 # programs' pipes and FIFOs early. Complements the tests' file seams, which
 # fail calls inside the process.
-# Usage: scripts/ci-faults.sh [BUILD_DIR]    (build/, which must hold zarnik and tubrel)
+# Usage: scripts/ci-faults.sh [BUILD_DIR]    (build/, which must hold zarnik, tubrel and mova)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh strace
 build=$(realpath "${1:-build}")
 zarnik="$build/zarnik"
 tubrel="$build/tubrel"
+mova="$build/mova"
 demo="$PWD/examples/demo/demo.txt"
 export PROMPT=  # never wait for a key
 
@@ -22,6 +23,10 @@ printf 'MOVA-TXT\n' >empty.txt
 # Half a million writes, 2 MB in binary form: more than a pipe holds.
 awk 'BEGIN { print "MOVA-TXT"; for (i = 0; i < 500000; i++) print i * 100 ":08:0" i % 10 }' \
   >long.txt
+# A PSG song of 2000 frames: its text log takes several buffers to write.
+LC_ALL=C awk 'BEGIN { printf "PSG\x1a"; for (i = 0; i < 12; i++) printf "%c", 0
+  for (i = 0; i < 2000; i++) printf "%c%c%c%c%c", 8, 15, 0, i % 256, 255; printf "%c", 253 }' \
+  >song.psg
 
 failed=0
 pass() { echo "ok   $*"; }
@@ -61,9 +66,10 @@ survives() {  # name code message log -- command...
 }
 
 # The openat call that creates the temporary file, counted from the start.
-temporary_open() {
+temporary_open() {  # [command...] (zarnik demo.txt by default)
+  [ $# -gt 0 ] || set -- "$zarnik" demo.txt
   rm -rf out && mkdir out
-  strace -f -o trace.log -e trace=openat "$zarnik" demo.txt -o out/out.wav >/dev/null
+  strace -f -o trace.log -e trace=openat "$@" -o out/out.wav >/dev/null 2>&1
   grep -n '\.tmp"' trace.log | head -n 1 | cut -d: -f1
 }
 
@@ -95,17 +101,52 @@ for name in plain symbolic hard; do
   survives "$name" 129 "" "$log" -- "${trace[@]}" -e inject=fsync:signal=SIGHUP:when=1 "$zarnik"
 done
 
+# mova's import: the same failures, each named with the system's reason.
+song="$work/song.psg"
+for name in plain symbolic hard; do
+  [ "$can_trace" = yes ] || break
+  no_partial="no partial file left behind"
+  survives "$name" 10 "mova: out.wav: can't write the output: No space left on device; $no_partial" \
+    "$song" -- "${trace[@]}" -e inject=write:error=ENOSPC:when=2 "$mova" import
+  survives "$name" 10 "mova: out.wav: can't write the output: Input/output error; $no_partial" \
+    "$song" -- "${trace[@]}" -e inject=fsync:error=EIO:when=1 "$mova" import
+  survives "$name" 10 "mova: out.wav: can't write the output: Invalid cross-device link" \
+    "$song" -- "${trace[@]}" -e inject=rename,renameat,renameat2:error=EXDEV "$mova" import
+  survives "$name" 2 "mova: $song: can't read: Input/output error" "$song" -- \
+    "${trace[@]}" -P "$song" -e trace=read -e inject=read:error=EIO:when=1 "$mova" import
+  survives "$name" 143 "" "$song" -- "${trace[@]}" -e inject=write:signal=SIGTERM:when=2 \
+    "$mova" import
+done
+
 if [ "$can_trace" = yes ]; then
-  # No temporary file can be created: the render goes to the name in place.
+  # No temporary file can be created beside the output: nothing is written,
+  # neither a new name nor an existing file in place.
   n=$(temporary_open)
-  rm -rf out && mkdir out && "$zarnik" demo.txt -o out/reference.wav >/dev/null
+  for existing in no yes; do
+    rm -rf out && mkdir out
+    [ "$existing" = no ] || echo old >out/out.wav
+    got=0
+    "${trace[@]}" -e inject=openat:error=EACCES:when="$n" "$zarnik" demo.txt -o out/out.wav \
+      >/dev/null 2>err || got=$?
+    if [ "$got" = 3 ] && grep -qF "Zarnik: Can't open output file [out/out.wav]" err &&
+      [ "$(ls out)" = "$([ "$existing" = no ] || echo out.wav)" ] &&
+      { [ "$existing" = no ] || [ "$(cat out/out.wav)" = old ]; }; then
+      pass "no temporary file (openat $n fails, existing: $existing): code 3, nothing written"
+    else
+      fail "no temporary file (openat $n fails, existing: $existing): $got $(ls out) $(cat err)"
+    fi
+  done
+  n=$(temporary_open "$mova" import song.psg)
+  rm -rf out && mkdir out && echo old >out/out.txt
   got=0
-  "${trace[@]}" -e inject=openat:error=EACCES:when="$n" "$zarnik" demo.txt -o out/out.wav \
-    >/dev/null 2>err || got=$?
-  if [ "$got" = 0 ] && cmp -s out/reference.wav out/out.wav && [ "$(ls out | wc -l)" = 2 ]; then
-    pass "no temporary file (openat $n fails): written in place"
+  "${trace[@]}" -e inject=openat:error=EACCES:when="$n" "$mova" import song.psg -o out/out.txt \
+    2>err || got=$?
+  if [ "$got" = 3 ] && [ "$(cat out/out.txt)" = old ] && [ "$(ls out)" = out.txt ] &&
+    grep -qF "mova: out/out.txt: can't make a temporary file in its folder (Permission denied)" err
+  then
+    pass "mova, no temporary file (openat $n fails): code 3, the file kept"
   else
-    fail "no temporary file (openat $n fails): $got $(ls out) $(cat err)"
+    fail "mova, no temporary file (openat $n fails): $got $(ls out) $(cat err)"
   fi
 
   # The converter keeps what it converted before a failed read.

@@ -351,6 +351,11 @@ TEST(SongImport, BadInputIsMalformedWithItsReason) {
   Bytes lha_crc = lha_cut;
   lha_cut.resize(lha_cut.size() - 30);
   lha_crc[40] ^= 1;
+  const Bytes lha_method =
+      lh0_archive(ym_file(ym_recipe("YM3!"), std::vector<YmFrame>(10)), "-lhz-");
+  Bytes vgm_into_header = vgm_file({0xA0, 0, 1, 0x66});
+  vgm_into_header[0x34] = 4;  // the data at 0x38
+  vgm_into_header[0x35] = 0;
   struct Case {
     Bytes bytes;
     const char* error;
@@ -378,6 +383,10 @@ TEST(SongImport, BadInputIsMalformedWithItsReason) {
       {gzip(psg), "gzip data is not a VGM file"},
       {lha_cut, ZARNIK_LHA ? "LHA data cut short" : "no LHA support"},
       {lha_crc, ZARNIK_LHA ? "CRC mismatch" : "no LHA support"},
+      {lha_method, ZARNIK_LHA
+                       ? "packed with the method -lhz-, which this build cannot unpack"
+                       : "no LHA support"},
+      {vgm_into_header, "data offset 0x38 points into the header, which ends at 0x40"},
       {Bytes{'Y', 'M', '4', '!'}, "YM variant YM4! is not supported",
        ImportStatus::UnknownFormat},
       {Bytes{'M', 'O', 'V', 'A'}, "not a song file", ImportStatus::UnknownFormat},

@@ -1,7 +1,10 @@
 // mova run as a user runs it: its commands and exit codes, the round trip
 // of dump through tubrel, play against import and zarnik, and check's lint.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -80,6 +83,9 @@ TEST_F(Mova, CommandsAnswerWithTheirExitCodes) {
       {{"import"}, 64, "", "usage: mova import SONG"},
       {{"import", "song.psg", "--binary", "--fast"}, 64, "", "unknown option --fast"},
       {{"import", "song.psg", "--clock", "fast"}, 64, "", "the clock must be"},
+      {{"import", "song.psg", "--clock", "100000.5"}, 64, "", "the clock must be"},
+      {{"import", "song.psg", "--clock", "1e5", "-o", "out.txt"}, 0, "", "100000 Hz"},
+      {{"import", "song.psg", "--clock", "2.5e6", "-o", "out.txt"}, 0, "", "2500000 Hz"},
       {{"dump", "a.bin", "b.bin"}, 64, "", "only one file allowed: b.bin"},
       {{"render", "song.psg"}, 64, "", "-d DIR"},
       {{"play", "song.psg", "--loops", "0"}, 64, "", "--loops takes 1 to 1000"},
@@ -87,7 +93,10 @@ TEST_F(Mova, CommandsAnswerWithTheirExitCodes) {
       {{"import", "notes.md"}, 2, "", "mova: notes.md: not a song file"},
       {{"import", "cut.psg"}, 9, "", "mova: cut.psg: "},
       {{"import", "song.psg", "-o", "song.psg"}, 3, "", "not written over"},
-      {{"import", "song.psg", "-o", "no/such/folder/out.txt"}, 3, "", "can't create"},
+      {{"import", "song.psg", "-o", "no/such/folder/out.txt"},
+       3,
+       "",
+       "can't create the output file: No such file or directory"},
       {{"import", "song.psg", "-o", "out.txt"},
        0,
        "",
@@ -193,19 +202,28 @@ TEST_F(Mova, TubrelGivesBackWhatDumpRead) {
 TEST_F(Mova, DumpSaysWhatTubrelWillNotGiveBack) {
   struct Case {
     std::string records;
-    std::string reason;
+    std::vector<std::string> reasons;  // each on a line of its own
   };
   const Case cases[] = {
       {std::string("\x00\x07\x38\x05\x08", 5),
-       "@12: the log ends here: a record cut short"},
-      {std::string("\x80\x00\x07\x38", 4), "@9: the delay 0 takes 2 bytes"},
-      {std::string("\x05\x07\x38", 3), "@9: the first record's delay is 5"},
+       {"@12: the log ends here: a record cut short"}},
+      {std::string("\x80\x00\x07\x38", 4), {"@9: the delay 0 takes 2 bytes"}},
+      {std::string("\x05\x07\x38", 3), {"@9: the first record's delay is 5"}},
+      // Every kind of difference is named, not only the first.
+      {std::string("\x80\x05\x07\x38\x05\x08", 6),
+       {"@9: the first record's delay is 5", "@9: the delay 5 takes 2 bytes",
+        "@13: the log ends here"}},
   };
   for (const Case& c : cases) {
     write_file(dir_.file("in.bin"), kBinaryHeader + c.records);
     const ProcessResult r = run({"dump", "in.bin", "-o", "out.txt"});
     EXPECT_EQ(r.exit_code, 1);
-    EXPECT_NE(r.err.find("mova: in.bin: " + c.reason), std::string::npos) << r.err;
+    for (const std::string& reason : c.reasons) {
+      EXPECT_NE(r.err.find("mova: in.bin: " + reason), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'),
+              static_cast<long>(c.reasons.size()))
+        << r.err;
     EXPECT_EQ(read_file(dir_.file("out.txt")).substr(0, 17), kTextHeader + "0:07:38\n");
   }
 }
@@ -219,7 +237,7 @@ TEST_F(Mova, CheckFlagsTheTrapsOfTheLogFormats) {
   const Case cases[] = {
       {kTextHeader + "0:07:38\n10:08:0F\n\n", ""},
       {kTextHeader + "0:07:38\n# a comment\n5:08:0F\n",
-       "log.txt:3: the log ends here: no ':' after a time field: \"# a comment\\x0A\"\n"},
+       "log.txt:3: the log ends here: no ':' after a time field: \"# a comment\\n\"\n"},
       {kTextHeader + "500:07:38\n100:08:0F\n",
        "log.txt:3: time earlier than the line before: read as a pause of 4294966896 us "
        "(1:11:34.966)\n"},
@@ -227,7 +245,7 @@ TEST_F(Mova, CheckFlagsTheTrapsOfTheLogFormats) {
        "log.txt:2: time field \"# at 1\" is not plain decimal digits: read as 0\n"},
       {kTextHeader + std::string("0:07:38\0zz\n", 11),
        "log.txt:2: text after the value, behind a NUL byte, which the reader ignores: "
-       "\"\\x00zz\\x0A\"\n"},
+       "\"\\x00zz\\n\"\n"},
       {kTextHeader + "0:00:00\n" + long_line,
        "log.txt:3: a line longer than 126 characters and its line end: the reader splits "
        "it "
@@ -266,7 +284,7 @@ TEST_F(Mova, InfoShowsWhereALogEndsEarly) {
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_NE(r.out.find("total time: 0:00:00.000 (250 us)"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("ends early: log.txt:4: the log ends here: no ':' after a time "
-                       "field: \"\\x0A\""),
+                       "field: \"\\n\""),
             std::string::npos)
       << r.out;
   EXPECT_NE(r.out.find("ends early: log.bin:@12: the log ends here: a record cut short"),
@@ -274,5 +292,170 @@ TEST_F(Mova, InfoShowsWhereALogEndsEarly) {
       << r.out;
   EXPECT_NE(r.out.find("envelope restarts: 1"), std::string::npos) << r.out;
 }
+
+TEST_F(Mova, ErrorLinesStayOneLine) {
+  // An ESC in a YM's variant, and (where names may hold them) a newline and
+  // an ESC in a file name.
+  write_file(dir_.file("variant.ym"), "YM\x1b!\n\n");
+  const ProcessResult variant = run({"info", "variant.ym"});
+  EXPECT_EQ(
+      variant.err.rfind("mova: variant.ym: YM variant YM\\x1b! is not supported", 0), 0u)
+      << variant.err;
+  EXPECT_EQ(std::count(variant.err.begin(), variant.err.end(), '\n'), 1) << variant.err;
+#ifndef _WIN32
+  const std::string odd = "a\nb\x1b.psg";
+  write_file(dir_.file(odd), psg_song(3, 1));
+  const ProcessResult missing = run({"import", "missing\n.psg"});
+  EXPECT_EQ(missing.err, "mova: missing\\n.psg: can't open: No such file or directory\n");
+  const ProcessResult summary = run({"import", odd, "-o", "out.txt"});
+  EXPECT_EQ(summary.exit_code, 0);
+  EXPECT_EQ(summary.err.rfind("a\\nb\\x1b.psg: PSG, ", 0), 0u) << summary.err;
+  EXPECT_EQ(std::count(summary.err.begin(), summary.err.end(), '\n'), 1) << summary.err;
+#endif
+}
+
+TEST_F(Mova, InfoShowsNoFramesForAVgmAndNotesALoopItCannotUse) {
+  Bytes vgm = vgm_file({0xA0, 0, 1, 0x62, 0x66});
+  vgm[0x1C] = 0x00, vgm[0x1D] = 0x10;  // the loop at 0x101C, past the end
+  vgm[0x24] = 60;                      // a rate, which VGM times ignore
+  write_file(dir_.file("song.vgm"), std::string(vgm.begin(), vgm.end()));
+  const ProcessResult r = run({"info", "song.vgm"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out.find("frame"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("note: loop offset 0x101C lies outside the song's commands"),
+            std::string::npos)
+      << r.out;
+}
+
+#ifndef _WIN32
+// Runs a shell command line in the test's folder; $M is mova, $Z zarnik.
+ProcessResult shell(const TempDir& dir, const std::string& script,
+                    ProcessOptions options = {}) {
+  options.working_directory = dir.path();
+  const std::string line =
+      "M='" MOVA_EXE "'; Z='" ZARNIK_EXE "'; export PROMPT=; " + script;
+  return run_program("/bin/sh", {"-c", line}, options);
+}
+
+TEST_F(Mova, TheStandardOutputIsCheckedLikeAnyOutput) {
+  const std::string song = psg_song(50, 2);
+  write_file(dir_.file("song.psg"), song);
+  ASSERT_EQ(run({"import", "song.psg", "--binary", "-o", "log.bin"}).exit_code, 0);
+  const std::string log = read_file(dir_.file("log.bin"));
+  write_file(dir_.file("bad.txt"), kTextHeader + "500:07:38\n100:08:0F\n");
+  struct Case {
+    std::string script;
+    int code;
+    std::string err;  // the one line on the standard error
+  };
+  const std::string names_input =
+      "mova: standard output: the output is an input file: not written over\n";
+  const Case cases[] = {
+      {"$M dump log.bin >>log.bin", 3, names_input},
+      {"$M import song.psg -o - 1<>song.psg", 3, names_input},
+      {"$M import song.psg >>song.psg", 3, names_input},
+      {"$M import - -o song.psg <song.psg", 3,
+       "mova: song.psg: the output is an input file: not written over\n"},
+      {"$M import song.psg >&-", 10,
+       "mova: standard output: can't write the output: Bad file descriptor\n"},
+      {"$M info song.psg >/dev/full", 10,
+       "mova: standard output: can't write: No space left on device\n"},
+      {"$M check bad.txt >/dev/full", 10,
+       "mova: standard output: can't write: No space left on device\n"},
+      {"$M --help >/dev/full", 10,
+       "mova: standard output: can't write: No space left on device\n"},
+      {"$M --version >&-", 10,
+       "mova: standard output: can't write: Bad file descriptor\n"},
+  };
+  for (const Case& c : cases) {
+    const ProcessResult r = shell(dir_, c.script);
+    EXPECT_EQ(r.exit_code, c.code) << c.script;
+    EXPECT_EQ(r.err, c.err) << c.script;
+    EXPECT_EQ(read_file(dir_.file("song.psg")), song) << c.script;
+    EXPECT_EQ(read_file(dir_.file("log.bin")), log) << c.script;
+  }
+}
+
+TEST_F(Mova, DashReadsTheStandardInputForEveryCommand) {
+  write_file(dir_.file("song.psg"), psg_song(30, 4));
+  ASSERT_EQ(run({"import", "song.psg", "--binary", "-o", "log.bin"}).exit_code, 0);
+  write_file(dir_.file("bad.txt"), kTextHeader + "500:07:38\n100:08:0F\n");
+  struct Case {
+    std::string command;  // FILE stands for the input
+    std::string file;
+  };
+  const Case cases[] = {{"import FILE", "song.psg"}, {"import --binary FILE", "song.psg"},
+                        {"info FILE", "song.psg"},   {"info FILE", "log.bin"},
+                        {"check FILE", "bad.txt"},   {"dump FILE", "log.bin"}};
+  // Every from in text replaced by to.
+  const auto with = [](const std::string& text, const std::string& from,
+                       const std::string& to) {
+    std::string out;
+    size_t at = 0;
+    for (size_t next; (next = text.find(from, at)) != std::string::npos;
+         at = next + from.size()) {
+      out += text.substr(at, next - at) + to;
+    }
+    return out + text.substr(at);
+  };
+  for (const Case& c : cases) {
+    const ProcessResult by_name = shell(dir_, "$M " + with(c.command, "FILE", c.file));
+    const ProcessResult by_pipe =
+        shell(dir_, "cat " + c.file + " | $M " + with(c.command, "FILE", "-"));
+    EXPECT_EQ(by_pipe.exit_code, by_name.exit_code) << c.command << by_pipe.err;
+    EXPECT_EQ(by_pipe.out, with(by_name.out, c.file, "-")) << c.command;
+    EXPECT_FALSE(by_pipe.out.empty()) << c.command;
+  }
+  // Beyond 64 MiB the standard input is refused as a file of that size is.
+  const ProcessResult large = shell(dir_, "head -c 67108865 /dev/zero | $M import -");
+  EXPECT_EQ(large.exit_code, 9);
+  EXPECT_EQ(large.err, "mova: -: more than 67108864 bytes: too large for a song file\n");
+}
+
+TEST_F(Mova, AFileThatCannotBeReplacedIsNeverTruncated) {
+  write_file(dir_.file("song.psg"), psg_song(400, 5));
+  write_file(dir_.file("song.txt"), kTextHeader + "0:07:38\n1000:08:0F\n");
+  // A name that fits, whose temporary name would not.
+  const std::string long_name(250, 'n');
+  write_file(dir_.file(long_name), "old");
+  EXPECT_EQ(run({"import", "song.psg", "-o", long_name}).exit_code, 0);
+  EXPECT_EQ(read_file(dir_.file(long_name)).substr(0, 9), kTextHeader);
+  write_file(dir_.file(long_name), "old");
+  const ProcessResult full = run({"import", "song.psg", "-o", long_name}, 1000);
+  EXPECT_EQ(full.exit_code, 10);
+  EXPECT_EQ(full.err, "mova: " + long_name +
+                          ": can't write the output: File too large; no partial file "
+                          "left behind\n");
+  EXPECT_EQ(read_file(dir_.file(long_name)), "old");
+  EXPECT_EQ(list_folder(dir_.path()).size(), 3u);
+
+  // A writable file in a folder its user can't write: as root the programs
+  // run as nobody, so that the folder's permissions apply.
+  ASSERT_TRUE(std::filesystem::create_directory(dir_.file("locked")));
+  write_file(dir_.file("locked/out.txt"), "old");
+  write_file(dir_.file("locked/out.wav"), "old");
+  ASSERT_EQ(chmod(dir_.file("locked/out.txt").c_str(), 0666), 0);
+  ASSERT_EQ(chmod(dir_.file("locked/out.wav").c_str(), 0666), 0);
+  ASSERT_EQ(chmod(dir_.file("locked").c_str(), 0555), 0);
+  ASSERT_EQ(chmod(dir_.path().c_str(), 0777), 0);
+  ProcessOptions as_user;
+  as_user.drop_root = true;
+  const ProcessResult mova = shell(dir_, "$M import song.psg -o locked/out.txt", as_user);
+  const ProcessResult zarnik = shell(dir_, "$Z song.txt -o locked/out.wav", as_user);
+  ASSERT_EQ(chmod(dir_.file("locked").c_str(), 0755), 0);
+  if (mova.exit_code >= 125 && mova.exit_code <= 127) {
+    GTEST_SKIP() << "cannot run the programs as an unprivileged user here";
+  }
+  EXPECT_EQ(mova.exit_code, 3);
+  EXPECT_EQ(mova.err,
+            "mova: locked/out.txt: can't make a temporary file in its folder (Permission "
+            "denied): not written, so that it keeps what it holds\n");
+  EXPECT_EQ(zarnik.exit_code, 3);
+  EXPECT_EQ(zarnik.err, "Zarnik: Can't open output file [locked/out.wav]\n");
+  EXPECT_EQ(read_file(dir_.file("locked/out.txt")), "old");
+  EXPECT_EQ(read_file(dir_.file("locked/out.wav")), "old");
+  EXPECT_EQ(list_folder(dir_.file("locked")).size(), 2u);
+}
+#endif
 
 }  // namespace

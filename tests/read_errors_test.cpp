@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "audio/rig.h"
 #include "common/messages.h"
 #include "common/register_log.h"
 #include "converter/converter.h"
+#include "mova/mova.h"
 #include "tests/support/faulty_input.h"
 #include "tests/support/logs.h"
 #include "tests/support/temp_dir.h"
@@ -71,6 +74,59 @@ TEST(ReadErrors, AFailedReadAnywhereStopsBothProgramsWithCodeTwo) {
         EXPECT_GE(out.size(), kBinaryHeader.size()) << where;
       }
       EXPECT_EQ(list_folder(dir.path()).size(), 2u) << where;
+    }
+  }
+}
+
+TEST(ReadErrors, MovaStopsWithCodeTwoWhereverAnInputFailsToRead) {
+  TempDir dir;
+  std::string text = kTextHeader;
+  std::string binary = kBinaryHeader;
+  std::string song = "PSG\x1A" + std::string(12, '\0');
+  for (int i = 0; i < 400; ++i) {
+    text += std::to_string(i * 1000) + ":08:0F\n";
+    binary += std::string("\x87\x68\x08\x0F", 4);
+    song += std::string("\x08\x0F\xFF", 3);
+  }
+  write_file(dir.file("log.txt"), text);
+  write_file(dir.file("log.bin"), binary);
+  write_file(dir.file("song.psg"), song);
+  const std::string out = dir.file("out.txt");
+  struct Case {
+    std::vector<std::string> args;
+    std::string input;
+  };
+  const Case cases[] = {
+      {{"info"}, "log.txt"},
+      {{"check"}, "log.bin"},
+      {{"dump", "-o", out}, "log.bin"},
+      {{"import", "-o", out}, "song.psg"},
+      {{"info"}, "song.psg"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"mova"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    args.push_back(dir.file(c.input));
+    std::vector<const char*> argv;
+    for (const std::string& arg : args) argv.push_back(arg.c_str());
+    const auto run = [&](FaultyInput& input) {
+      testing::internal::CaptureStderr();
+      testing::internal::CaptureStdout();
+      const int code = mova_main(static_cast<int>(argv.size()), argv.data(), input);
+      testing::internal::GetCapturedStdout();
+      return std::pair{code, testing::internal::GetCapturedStderr()};
+    };
+    FaultyInput clean;
+    ASSERT_LE(run(clean).first, 1) << args[1];
+    for (const int fail_at : {2, clean.reads / 2}) {
+      write_file(out, "old");
+      FaultyInput input;
+      input.fail_at = fail_at;
+      const auto [code, err] = run(input);
+      EXPECT_EQ(code, 2) << args[1] << " " << fail_at;
+      EXPECT_EQ(err.rfind("mova: " + dir.file(c.input) + ": can't read", 0), 0u) << err;
+      EXPECT_NE(err.find("Input/output error\n"), std::string::npos) << err;
+      EXPECT_EQ(read_file(out), "old") << args[1] << " " << fail_at;
     }
   }
 }

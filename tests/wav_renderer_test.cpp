@@ -197,24 +197,22 @@ TEST_F(Renderer, ASuccessReplacesTheFileTheNameLeadsToAndKeepsItsPermissions) {
 }
 
 TEST_F(Renderer, AnOutputThatCannotBeOpenedIsReportedAndNothingIsCreated) {
-  // The first open is the temporary file's; when it fails the output is
-  // written in place, and only when that fails too nothing can be written.
-  FaultyFiles in_place;
-  in_place.fail_kind = FaultyFiles::Kind::Open;
-  in_place.fail_at = 1;
-  EXPECT_EQ(render(kShort, in_place).bytes.size(), 44u + 4410 * 4);
-  std::filesystem::remove(out_path());
-
-  FaultyFiles files;
-  files.fail_kind = FaultyFiles::Kind::Open;
-  files.fail_at = 1;
-  files.fail_count = 2;
-  const RenderRun run = render(kShort, files);
-  EXPECT_EQ(run.code, 3);
-  EXPECT_EQ(run.err, "Zarnik: Can't open output file [" + out_path() + "]\n");
-  EXPECT_EQ(run.out, "");
-  EXPECT_FALSE(run.file_left);
-  EXPECT_TRUE(files.write_sizes.empty());
+  // The first open is the temporary file's; when it fails, the name is not
+  // written in place either (a failure there would leave it half written):
+  // nothing is opened, a new name nor an existing file.
+  for (const bool existing : {false, true}) {
+    if (existing) write_file(out_path(), "old");
+    FaultyFiles files;
+    files.fail_kind = FaultyFiles::Kind::Open;
+    files.fail_at = 1;
+    const RenderRun run = render(kShort, files);
+    EXPECT_EQ(run.code, 3);
+    EXPECT_EQ(run.err, "Zarnik: Can't open output file [" + out_path() + "]\n");
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.file_left, existing);
+    EXPECT_EQ(read_file(out_path()), existing ? "old" : "");
+    EXPECT_TRUE(files.write_sizes.empty());
+  }
 }
 
 TEST_F(Renderer, ALogWithoutEventsLeavesNoFile) {

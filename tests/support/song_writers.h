@@ -67,14 +67,14 @@ inline Bytes ym_file(const YmRecipe& recipe, const std::vector<YmFrame>& frames)
 }
 
 // A level-0 LHA archive holding `file` stored (-lh0-).
-inline Bytes lh0_archive(const Bytes& file) {
+inline Bytes lh0_archive(const Bytes& file, const char* method = "-lh0-") {
   uint16_t crc = 0;
   for (uint8_t byte : file) {
     crc ^= byte;
     for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
   }
   const std::string name = "song.ym";
-  Bytes header = {'-', 'l', 'h', '0', '-'};
+  Bytes header(method, method + 5);
   put_le(header, static_cast<uint32_t>(file.size()), 4);
   put_le(header, static_cast<uint32_t>(file.size()), 4);
   put_le(header, 0x21000000, 4);  // DOS time and date
