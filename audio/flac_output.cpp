@@ -7,7 +7,8 @@ bool FlacOutput::open(const char* path, uint32_t frame_rate, const FlacTags& tag
   errno = 0;
   FILE* stream = output_.begin(path);
   if (stream == nullptr) {
-    why_ = std::string("can't create: ") + std::strerror(errno != 0 ? errno : EIO);
+    const int error = output_.error() != 0 ? output_.error() : errno != 0 ? errno : EIO;
+    why_ = std::string("can't create: ") + std::strerror(error);
     return false;
   }
   const bool seekable = output_.mode() == AtomicOutput::Mode::Temporary;
@@ -38,10 +39,11 @@ bool FlacOutput::finish() {
   }
   errno = 0;
   if (output_.commit()) return true;
-  why_ = std::string("can't complete: ") + std::strerror(errno != 0 ? errno : EIO);
+  const int error = output_.error() != 0 ? output_.error() : errno != 0 ? errno : EIO;
+  why_ = std::string("can't complete: ") + std::strerror(error);
   return false;
 }
 
 void FlacOutput::abandon() {
-  output_.discard();
+  output_.abandon();
 }

@@ -7,7 +7,8 @@
 #include "common/files.h"
 
 bool WavOutput::fail(const char* what) {
-  why_ = std::string(what) + ": " + std::strerror(errno != 0 ? errno : EIO);
+  const int error = output_.error() != 0 ? output_.error() : errno != 0 ? errno : EIO;
+  why_ = std::string(what) + ": " + std::strerror(error);
   return false;
 }
 
@@ -73,6 +74,6 @@ void WavOutput::abandon() {
     stream_ = nullptr;
     return;
   }
-  output_.discard();
+  output_.abandon();
   stream_ = nullptr;
 }

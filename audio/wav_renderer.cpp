@@ -50,25 +50,18 @@ WavRenderer::FlushResult WavRenderer::flush(SampleRing& ring, FILE* file) {
   return FlushResult::Done;
 }
 
-int WavRenderer::finish(const char* output_path, int code) {
-  const bool in_place = output_.mode() == AtomicOutput::Mode::InPlace;
+int WavRenderer::finish(int code) {
   if (code == kRenderOk) {
     // The close pushes out the last buffered bytes, the sync stores them and
     // the rename makes them the output: each can fail, and the output name
     // then holds what it held before.
-    if (!output_.commit()) {
-      log_error("Can't write to output file.\n");
-      code = kRenderCantWriteRiffSize;
-    }
-  } else {
-    output_.discard();
+    if (output_.commit()) return code;
+    log_error("Can't write to output file.\n");
+    code = kRenderCantWriteRiffSize;
   }
-  // A file written in place is incomplete: delete it, but only ever what we
-  // may have created, a regular file. A device, FIFO or symbolic link named
-  // as the output stays where it is.
-  if (code != kRenderOk && in_place && is_regular_file(output_path)) {
-    delete_file(output_path);
-  }
+  // A file written in place is incomplete: the output deletes it, but only
+  // ever what we may have created, a regular file.
+  output_.abandon();
   return code;
 }
 
@@ -79,14 +72,14 @@ int WavRenderer::complete(FILE* file, const char* output_path) {
       files_.write(file, size, sizeof size) != sizeof size ||
       !files_.seek(file, kWavRiffSizeOffset)) {
     log_error("Can't write to output file.\n");
-    return finish(output_path, kRenderCantWriteDataSize);
+    return finish(kRenderCantWriteDataSize);
   }
   store_le32(size, byte_counter_ + kWavRiffOverhead);
   if (files_.write(file, size, sizeof size) != sizeof size) {
     log_error("Can't write to output file.\n");
-    return finish(output_path, kRenderCantWriteRiffSize);
+    return finish(kRenderCantWriteRiffSize);
   }
-  return finish(output_path, kRenderOk);
+  return finish(kRenderOk);
 }
 
 int WavRenderer::render(WriteSource& source, SynthesisEngine& engine,
@@ -106,33 +99,33 @@ int WavRenderer::render(WriteSource& source, SynthesisEngine& engine,
       files_.write(file, header.format, sizeof header.format) != sizeof header.format ||
       files_.write(file, header.data, sizeof header.data) != sizeof header.data) {
     log_error("Can't write to output file.\n");
-    return finish(output_path, kRenderCantWriteHeader);
+    return finish(kRenderCantWriteHeader);
   }
   byte_counter_ = 0;
 
   DriveLoop loop(source, engine);
   if (!loop.read_first()) {
     if (report_read_error(source, input_path)) {
-      return finish(output_path, kRenderCantRead);
+      return finish(kRenderCantRead);
     }
     log_error("Can't find data in [%s]\n", input_path);
-    return finish(output_path, kRenderNoData);
+    return finish(kRenderNoData);
   }
   loop.start();
   Policy policy(*this, engine.ring(), file);
   const bool completed = loop.run(policy) == DriveEnd::SourceEnded;
   engine.synchronize();
-  if (!completed) return finish(output_path, kRenderCantWriteFrames);
+  if (!completed) return finish(kRenderCantWriteFrames);
   if (report_read_error(source, input_path)) {
-    return finish(output_path, kRenderCantRead);
+    return finish(kRenderCantRead);
   }
 
   switch (flush(engine.ring(), file)) {
     case FlushResult::Done: break;
     case FlushResult::WriteFailed:
       log_error("Can't write to output file.\n");
-      return finish(output_path, kRenderCantWriteFrames);
-    case FlushResult::TooLong: return finish(output_path, kRenderCantWriteFrames);
+      return finish(kRenderCantWriteFrames);
+    case FlushResult::TooLong: return finish(kRenderCantWriteFrames);
   }
   return complete(file, output_path);
 }

@@ -51,7 +51,7 @@ class WavRenderer {
   int complete(FILE* file, const char* output_path);
   // Completes the output when the code is 0 (a failure then gives 8),
   // abandons it otherwise; returns the code.
-  int finish(const char* output_path, int code);
+  int finish(int code);
 
   OutputFiles& files_;
   AtomicOutput output_;

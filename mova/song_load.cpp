@@ -75,10 +75,5 @@ int load_song(const std::string& path, const LoadOptions& options, LoadedSong& s
   }
   song.clock_hz = options.source_chip ? song.info.clock_hz : 1000000;
   song.end_ticks = song.writes.back().time - song.writes.front().time;
-  if (song.info.loop_frame >= 0 && song.info.rate_hz > 0 &&
-      static_cast<uint64_t>(song.info.loop_frame) < song.info.frames) {
-    song.loop_ticks = std::llround(static_cast<double>(song.info.loop_frame) *
-                                   song.clock_hz / song.info.rate_hz);
-  }
   return kMovaOk;
 }

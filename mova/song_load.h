@@ -16,7 +16,6 @@ struct LoadedSong {
   SongInfo info;        // what the song says of itself (a log: its form only)
   std::vector<TimedWrite> writes;
   uint32_t clock_hz = 1000000;  // ticks per second of the writes' times
-  int64_t loop_ticks = -1;      // where the loop starts; -1: it has none
   uint64_t end_ticks = 0;       // the last write's time: where the song ends
 };
 
