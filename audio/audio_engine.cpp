@@ -15,10 +15,6 @@ bool AudioEngine::start() {
     return false;
   }
 
-  // Live play runs at a quarter of the rendered amplitude. Installed only now,
-  // and before the chip is reset, so every amplitude of the play comes from it.
-  chip_.install_volume_table(quartered_levels());
-
   // The device starts with 209 ms of silence, while the chip fills the ring.
   for (int i = 0; i < kBufferCount; ++i) {
     uint8_t* data = storage_ + i * kBufferBytes;

@@ -14,7 +14,6 @@
 
 #include "audio/audio_sink.h"
 #include "audio/engine_threads.h"
-#include "psg/chip.h"
 #include "psg/sample_ring.h"
 
 class AudioEngine {
@@ -23,12 +22,12 @@ class AudioEngine {
   static constexpr uint32_t kBufferBytes = SampleRing::kDrainBytes;  // 1536 frames
   static constexpr uint32_t kCloseRetryMs = 10;
 
-  AudioEngine(Chip& chip, SampleRing& ring, AudioSink& sink, EngineThreads& threads)
-      : chip_(chip), ring_(ring), sink_(sink), threads_(threads) {}
+  AudioEngine(SampleRing& ring, AudioSink& sink, EngineThreads& threads)
+      : ring_(ring), sink_(sink), threads_(threads) {}
 
-  // Starts the refill thread, opens the device, installs the quartered levels
-  // and queues six buffers of silence. Returns false, with the levels left as
-  // they were, when the thread or the device can't be had.
+  // Starts the refill thread, opens the device and queues six buffers of
+  // silence. Returns false when the thread or the device can't be had. The
+  // levels the chip plays at are the caller's to install once this worked.
   bool start();
 
   // Stops queuing, pauses the device, takes every buffer back and closes the
@@ -53,7 +52,6 @@ class AudioEngine {
   // Refills one returned buffer from the ring, or with silence, and queues it.
   void refill(SinkBuffer* buffer);
 
-  Chip& chip_;
   SampleRing& ring_;
   AudioSink& sink_;
   EngineThreads& threads_;

@@ -1,54 +1,66 @@
 #include "audio/play_loop.h"
 
 #include "common/messages.h"
+#include "common/register_log.h"
 
-int PlayLoop::play(RegisterLog& log, const char* input_path) {
+// Between runs: while the drift correction lies outside the pacing band,
+// every tick is paced, so the chip runs one tick at a time; inside it the
+// chip runs as fast as it can, a few ticks a run. The refill thread moves
+// the correction at any moment: it is read afresh before every run.
+class PlayLoop::Policy final : public DrivePolicy {
+ public:
+  explicit Policy(PlayLoop& loop) : loop_(loop) {}
+  uint32_t before_run(uint32_t due) override {
+    const int16_t drift = loop_.ring_.drift_correction();
+    if (drift < -kPacingBand || drift > kPacingBand) {
+      loop_.pace();
+      return 1;
+    }
+    return due < kUnpacedRunTicks ? due : kUnpacedRunTicks;
+  }
+  void after_run(uint32_t ran) override { loop_.pacing.tick_count += ran; }
+
+ private:
+  PlayLoop& loop_;
+};
+
+int PlayLoop::play(WriteSource& source, const char* input_path) {
   print_progress("Starting to play [%s]\n", input_path);
-  if (!engine_.start()) {
+  if (!audio_.start()) {
     log_error("Can't start sound engine\n");
     return kPlayNoEngine;
   }
+  // Live play runs at a quarter of the rendered amplitude. Installed only
+  // once the device is open, and before the chip is reset, so every amplitude
+  // of the play comes from it.
+  engine_.install_volume_table(quartered_levels());
 
-  uint8_t reg = 0;
-  uint8_t value = 0;
-  if (!log.event_reader(nullptr, &reg, &value)) {
-    const bool failed = report_read_error(log, input_path);
+  DriveLoop loop(source, engine_);
+  if (!loop.read_first()) {
+    const bool failed = report_read_error(source, input_path);
     if (!failed) log_error("Can't find data in [%s]\n", input_path);
-    engine_.stop();
+    audio_.stop();
     return failed ? kPlayCantRead : kPlayNoData;
   }
   pacing.counter_ok = clock_.frequency(&pacing.frequency);
   if (!pacing.counter_ok) {
     log_error("Can't synchronize speed\n");
-    engine_.stop();
+    audio_.stop();
     return kPlayNoClock;
   }
-  // The engine has installed the quartered levels; the reset and every write
-  // from here on take their amplitudes from them.
-  chip_.reset();
-  chip_.write_register(reg, value);
+  loop.start();
 
   pacing.tick_count = 0;
   pacing.ticks_at_reference = 0;
   read_counter();
   pacing.reference = pacing.reading;
 
-  uint32_t delay = 0;
-  while (log.event_reader(&delay, &reg, &value)) {
-    for (; delay != 0; --delay) {
-      // The refill thread moves the drift correction at any moment: read it
-      // afresh before every tick.
-      const int16_t drift = ring_.drift_correction();
-      if (drift < -kPacingBand || drift > kPacingBand) pace();
-      chip_.tick();
-      ++pacing.tick_count;
-    }
-    chip_.write_register(reg, value);
-  }
+  Policy policy(*this);
+  loop.run(policy);
   // The end of the log ends the sound: what is still in the ring or queued on
   // the device is not played.
-  engine_.stop();
-  return report_read_error(log, input_path) ? kPlayCantRead : kPlayOk;
+  audio_.stop();
+  return report_read_error(source, input_path) ? kPlayCantRead : kPlayOk;
 }
 
 bool PlayLoop::read_counter() {

@@ -19,9 +19,9 @@
 
 #include "audio/audio_engine.h"
 #include "audio/clock.h"
-#include "common/register_log.h"
-#include "psg/chip.h"
-#include "psg/sample_ring.h"
+#include "audio/drive_loop.h"
+#include "common/write_source.h"
+#include "psg/exact_engine.h"
 
 // Exit codes of live play (the player's codes 2 to 5).
 enum PlayExit : int {
@@ -58,13 +58,17 @@ class PlayLoop {
   // ticks, so that a chip that fell behind starts again from the present.
   static constexpr uint32_t kTicksPerReading = 1000;
 
-  PlayLoop(Chip& chip, SampleRing& ring, AudioEngine& engine, Clock& clock)
-      : chip_(chip), ring_(ring), engine_(engine), clock_(clock) {}
+  // While unpaced, the drift correction is read again after at most this
+  // many ticks.
+  static constexpr uint32_t kUnpacedRunTicks = 32;
 
-  // Plays the open log (at its first event) and returns the exit code, after
-  // logging why for 3 to 5. Stops the engine on every path after it started.
-  // Leaves the log open.
-  int play(RegisterLog& log, const char* input_path);
+  PlayLoop(ExactEngine& engine, AudioEngine& audio, Clock& clock)
+      : engine_(engine), ring_(engine.ring()), audio_(audio), clock_(clock) {}
+
+  // Plays the open source (at its first write) and returns the exit code,
+  // after logging why for 3 to 5. Stops the audio engine on every path after
+  // it started. Leaves the source open.
+  int play(WriteSource& source, const char* input_path);
 
   // Called before a paced tick: the ticks run since the last call are due
   // when the real time since the reference reaches their chip time plus the
@@ -85,8 +89,10 @@ class PlayLoop {
   // reaches `due` or a query fails.
   void wait_until(int64_t due);
 
-  Chip& chip_;
+  class Policy;
+
+  ExactEngine& engine_;
   SampleRing& ring_;
-  AudioEngine& engine_;
+  AudioEngine& audio_;
   Clock& clock_;
 };

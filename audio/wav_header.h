@@ -1,4 +1,4 @@
-// The 44-byte header of a 44100 Hz 16-bit stereo PCM WAV file.
+// The 44-byte header of a 16-bit stereo PCM WAV file (44100 Hz unless told).
 #pragma once
 
 #include <cstdint>
@@ -24,7 +24,7 @@ inline constexpr uint32_t kWavRiffOverhead = 36;
 inline constexpr uint32_t kWavMaxDataBytes = (0xFFFFFFFFu - kWavRiffOverhead) & ~3u;
 
 // The header as first written: the format filled in, both sizes "xxxx".
-WavHeader make_wav_header_template();
+WavHeader make_wav_header_template(uint32_t frame_rate = 44100);
 
 // The header for an output that cannot seek back (a pipe): written once,
 // before the samples, with 0xFFFFFFFF for the RIFF and data sizes, which

@@ -2,12 +2,31 @@
 
 #include "common/files.h"
 #include "common/messages.h"
+#include "common/register_log.h"
 
-WavRenderer::FlushResult WavRenderer::flush(FILE* file) {
+// Between runs: the ring is emptied whenever it holds more than its
+// high-water mark, so every flush inside the drive finds exactly 36868
+// bytes and the ring never fills while rendering.
+class WavRenderer::Policy final : public DrivePolicy {
+ public:
+  Policy(WavRenderer& renderer, SampleRing& ring, FILE* file)
+      : renderer_(renderer), ring_(ring), file_(file) {}
+  uint32_t before_run(uint32_t due) override {
+    if (!ring_wants_emptying(ring_)) return due;
+    return renderer_.flush(ring_, file_) == FlushResult::Done ? due : 0;
+  }
+
+ private:
+  WavRenderer& renderer_;
+  SampleRing& ring_;
+  FILE* file_;
+};
+
+WavRenderer::FlushResult WavRenderer::flush(SampleRing& ring, FILE* file) {
   bool wrote = false;
   for (;;) {
     const uint8_t* piece = nullptr;
-    const uint32_t count = ring_.drain_in_place(&piece);
+    const uint32_t count = ring.drain_in_place(&piece);
     if (count == 0) break;
     // The header's sizes are 32-bit: stop before they would wrap.
     if (static_cast<uint64_t>(byte_counter_) + count > max_data_bytes) {
@@ -31,7 +50,7 @@ WavRenderer::FlushResult WavRenderer::flush(FILE* file) {
   return FlushResult::Done;
 }
 
-int WavRenderer::finish(FILE* /*file*/, const char* output_path, int code) {
+int WavRenderer::finish(const char* output_path, int code) {
   const bool in_place = output_.mode() == AtomicOutput::Mode::InPlace;
   if (code == kRenderOk) {
     // The close pushes out the last buffered bytes, the sync stores them and
@@ -53,48 +72,25 @@ int WavRenderer::finish(FILE* /*file*/, const char* output_path, int code) {
   return code;
 }
 
-bool WavRenderer::flush_if_high(FILE* file) {
-  // The flush check comes before a tick and the feedback after it, so every
-  // flush in the loop finds exactly 36868 bytes and the ring never fills
-  // while rendering.
-  if (ring_.ring_state() != SampleRing::kStateHigh) return true;
-  if (flush(file) != FlushResult::Done) return false;
-  ring_.set_ring_state(SampleRing::kStateMiddle);
-  return true;
-}
-
-bool WavRenderer::run_ticks(RegisterLog& log, FILE* file) {
-  uint32_t delay = 0;
-  uint8_t reg = 0;
-  uint8_t value = 0;
-  while (log.event_reader(&delay, &reg, &value)) {
-    for (; delay != 0; --delay) {
-      if (!flush_if_high(file)) return false;
-      chip_.tick();
-      ring_.feedback_update();
-    }
-    chip_.write_register(reg, value);
+int WavRenderer::complete(FILE* file, const char* output_path) {
+  uint8_t size[4];
+  store_le32(size, byte_counter_);
+  if (!files_.seek(file, kWavDataSizeOffset) ||
+      files_.write(file, size, sizeof size) != sizeof size ||
+      !files_.seek(file, kWavRiffSizeOffset)) {
+    log_error("Can't write to output file.\n");
+    return finish(output_path, kRenderCantWriteDataSize);
   }
-  return true;
-}
-
-bool WavRenderer::run_stretches(RegisterLog& log, FILE* file) {
-  uint32_t delay = 0;
-  uint8_t reg = 0;
-  uint8_t value = 0;
-  while (log.event_reader(&delay, &reg, &value)) {
-    // The engine stops right after the tick that asks for a flush.
-    while (delay != 0) {
-      if (!flush_if_high(file)) return false;
-      delay -= engine_.run(delay);
-    }
-    engine_.write_register(reg, value);
+  store_le32(size, byte_counter_ + kWavRiffOverhead);
+  if (files_.write(file, size, sizeof size) != sizeof size) {
+    log_error("Can't write to output file.\n");
+    return finish(output_path, kRenderCantWriteRiffSize);
   }
-  return true;
+  return finish(output_path, kRenderOk);
 }
 
-int WavRenderer::render(RegisterLog& log, const char* input_path,
-                        const char* output_path) {
+int WavRenderer::render(WriteSource& source, SynthesisEngine& engine,
+                        const char* input_path, const char* output_path) {
   const WavHeader header = make_wav_header_template();
 
   // Opening the log itself for writing would truncate it before it is read.
@@ -110,57 +106,33 @@ int WavRenderer::render(RegisterLog& log, const char* input_path,
       files_.write(file, header.format, sizeof header.format) != sizeof header.format ||
       files_.write(file, header.data, sizeof header.data) != sizeof header.data) {
     log_error("Can't write to output file.\n");
-    return finish(file, output_path, kRenderCantWriteHeader);
+    return finish(output_path, kRenderCantWriteHeader);
   }
-
-  ring_.set_ring_state(SampleRing::kStateMiddle);
   byte_counter_ = 0;
 
-  uint8_t reg = 0;
-  uint8_t value = 0;
-  if (!log.event_reader(nullptr, &reg, &value)) {
-    if (report_read_error(log, input_path)) {
-      return finish(file, output_path, kRenderCantRead);
+  DriveLoop loop(source, engine);
+  if (!loop.read_first()) {
+    if (report_read_error(source, input_path)) {
+      return finish(output_path, kRenderCantRead);
     }
     log_error("Can't find data in [%s]\n", input_path);
-    return finish(file, output_path, kRenderNoData);
+    return finish(output_path, kRenderNoData);
   }
-  chip_.reset();
-  bool completed = false;
-  if (path == RenderPath::TickByTick) {
-    chip_.write_register(reg, value);
-    completed = run_ticks(log, file);
-  } else {
-    engine_.start();
-    engine_.write_register(reg, value);
-    completed = run_stretches(log, file);
-    engine_.synchronize();
-  }
-  if (!completed) return finish(file, output_path, kRenderCantWriteFrames);
-  if (report_read_error(log, input_path)) {
-    return finish(file, output_path, kRenderCantRead);
+  loop.start();
+  Policy policy(*this, engine.ring(), file);
+  const bool completed = loop.run(policy) == DriveEnd::SourceEnded;
+  engine.synchronize();
+  if (!completed) return finish(output_path, kRenderCantWriteFrames);
+  if (report_read_error(source, input_path)) {
+    return finish(output_path, kRenderCantRead);
   }
 
-  switch (flush(file)) {
+  switch (flush(engine.ring(), file)) {
     case FlushResult::Done: break;
     case FlushResult::WriteFailed:
       log_error("Can't write to output file.\n");
-      return finish(file, output_path, kRenderCantWriteFrames);
-    case FlushResult::TooLong: return finish(file, output_path, kRenderCantWriteFrames);
+      return finish(output_path, kRenderCantWriteFrames);
+    case FlushResult::TooLong: return finish(output_path, kRenderCantWriteFrames);
   }
-
-  uint8_t size[4];
-  store_le32(size, byte_counter_);
-  if (!files_.seek(file, kWavDataSizeOffset) ||
-      files_.write(file, size, sizeof size) != sizeof size ||
-      !files_.seek(file, kWavRiffSizeOffset)) {
-    log_error("Can't write to output file.\n");
-    return finish(file, output_path, kRenderCantWriteDataSize);
-  }
-  store_le32(size, byte_counter_ + kWavRiffOverhead);
-  if (files_.write(file, size, sizeof size) != sizeof size) {
-    log_error("Can't write to output file.\n");
-    return finish(file, output_path, kRenderCantWriteRiffSize);
-  }
-  return finish(file, output_path, kRenderOk);
+  return complete(file, output_path);
 }

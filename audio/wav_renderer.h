@@ -1,15 +1,16 @@
-// Renders a register log into a WAV file as fast as the processor allows.
+// Renders a source of timed writes into a WAV file as fast as the processor
+// allows: the drive loop's render policy, which empties the engine's ring
+// into the file whenever it holds more than its high-water mark.
 #pragma once
 
 #include <cstdint>
 
+#include "audio/drive_loop.h"
 #include "audio/wav_header.h"
 #include "common/atomic_output.h"
 #include "common/output_file.h"
-#include "common/register_log.h"
-#include "psg/chip.h"
-#include "psg/sample_ring.h"
-#include "psg/stretch_engine.h"
+#include "common/write_source.h"
+#include "psg/synthesis_engine.h"
 
 // Exit codes of the renderer (the player's codes 2 to 8).
 enum RenderExit : int {
@@ -23,50 +24,36 @@ enum RenderExit : int {
   kRenderCantWriteRiffSize = 8,
 };
 
-// How the renderer drives the chip. Both write the same bytes through the same
-// calls; stretches are much faster, ticks are the reference they are tested
-// against.
-enum class RenderPath : uint8_t { Stretches, TickByTick };
-
 class WavRenderer {
  public:
-  WavRenderer(Chip& chip, SampleRing& ring, OutputFiles& files = wav_output_files())
-      : chip_(chip), ring_(ring), files_(files), output_(files), engine_(chip, ring) {}
+  explicit WavRenderer(OutputFiles& files = wav_output_files())
+      : files_(files), output_(files) {}
 
-  // Runs the chip over the whole log (opened, at its first event) and writes
+  // Runs the engine over the whole source (at its first write) and writes
   // every frame to output_path through an AtomicOutput. Returns 0, or 2 (the
-  // log could not be read) to 8 after logging why; the output name then holds
-  // what it held before (a file written in place is deleted if it is a
-  // regular file). Leaves the log open.
-  int render(RegisterLog& log, const char* input_path, const char* output_path);
+  // source could not be read) to 8 after logging why; the output name then
+  // holds what it held before (a file written in place is deleted if it is a
+  // regular file). Leaves the source open and the engine synchronised.
+  int render(WriteSource& source, SynthesisEngine& engine, const char* input_path,
+             const char* output_path);
 
   // The largest data size the header may describe; lowered by tests.
   uint32_t max_data_bytes = kWavMaxDataBytes;
 
-  // Which way the chip runs; the player uses stretches.
-  RenderPath path = RenderPath::Stretches;
-
  private:
   enum class FlushResult { Done, WriteFailed, TooLong };
-
-  // Runs the chip over the log's remaining events, flushing whenever the ring
-  // state asks for it. False when a flush inside the loop failed.
-  bool run_ticks(RegisterLog& log, FILE* file);
-  bool run_stretches(RegisterLog& log, FILE* file);
-  // The flush that the ring state asks for before the next tick, if any.
-  bool flush_if_high(FILE* file);
+  class Policy;
 
   // Drains the ring into the file in pieces of up to 6144 bytes, written
   // from the ring itself, then hands what the stream buffers to the system.
-  FlushResult flush(FILE* file);
+  FlushResult flush(SampleRing& ring, FILE* file);
+  // Writes the sizes into the header and completes the output.
+  int complete(FILE* file, const char* output_path);
   // Completes the output when the code is 0 (a failure then gives 8),
-  // abandons it otherwise; returns the code. file is the output's stream.
-  int finish(FILE* file, const char* output_path, int code);
+  // abandons it otherwise; returns the code.
+  int finish(const char* output_path, int code);
 
-  Chip& chip_;
-  SampleRing& ring_;
   OutputFiles& files_;
   AtomicOutput output_;
-  StretchEngine engine_;
   uint32_t byte_counter_ = 0;
 };

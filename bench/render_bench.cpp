@@ -5,28 +5,31 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
-#include "audio/wav_renderer.h"
+#include "audio/rig.h"
 #include "bench/stress_logs.h"
 #include "common/messages.h"
+#include "common/register_log.h"
 #include "psg/chip.h"
 
 namespace {
 
 // One chip tick with all three tones, noise and a running envelope.
 void BM_ChipTick(benchmark::State& state) {
-  static SampleRing ring;
-  static Chip chip(ring);
-  chip.install_volume_table(kFullLevels);
-  chip.reset();
+  auto rig = std::make_unique<ExactRig>(EngineKind::Ticks);
+  ExactEngine& engine = rig->engine();
+  SampleRing& ring = rig->ring();
+  engine.install_volume_table(kFullLevels);
+  engine.reset();
   const uint8_t setup[][2] = {{0, 100},  {2, 150}, {4, 200}, {6, 5},   {7, 0x00},
                               {8, 0x10}, {9, 12},  {10, 10}, {11, 20}, {13, 14}};
-  for (const auto& w : setup) chip.write_register(w[0], w[1]);
+  for (const auto& w : setup) engine.write_register(w[0], w[1]);
   uint8_t scratch[SampleRing::kDrainBytes];
   int64_t ticks = 0;
   for (auto _ : state) {
-    for (int i = 0; i < 1000; ++i) chip.tick();
+    for (uint32_t left = 1000; left != 0;) left -= engine.run(left);
     ticks += 1000;
     if (ring.fill_level() > SampleRing::kHighWater) {
       while (ring.drain(scratch) != 0) {
@@ -39,18 +42,13 @@ void BM_ChipTick(benchmark::State& state) {
 }
 BENCHMARK(BM_ChipTick);
 
-// The program's pieces, one of each, as the player has them.
-SampleRing ring;
-Chip chip(ring);
-WavRenderer renderer(chip, ring);
-
 // Whole renders of a log file to /dev/null, as `zarnik LOG -o /dev/null` does
 // after reading its command line. `seconds` is the log's length.
 void render_file(benchmark::State& state, const std::string& path, double seconds,
-                 RenderPath render_path) {
+                 EngineKind kind) {
   set_program_name("bench");
-  chip.install_volume_table(kFullLevels);
-  renderer.path = render_path;
+  // The player's rig, built once as the player builds it.
+  auto rig = std::make_unique<ExactRig>(kind);
   for (auto _ : state) {
     RegisterLog log;
     if (!open_register_log(log, path.c_str(), LogOpenRules::Player)) {
@@ -58,7 +56,7 @@ void render_file(benchmark::State& state, const std::string& path, double second
       return;
     }
     std::FILE* saved = stdout;
-    const int code = renderer.render(log, path.c_str(), "/dev/null");
+    const int code = rig->render(log, path.c_str(), "/dev/null");
     (void)saved;
     log.close();
     if (code != 0) {
@@ -88,25 +86,25 @@ const std::string kSparse = write_log("sparse_bench.txt", stress_logs::sparse_lo
 const std::string kDense = write_log("dense_bench.txt", stress_logs::dense_log(3));
 
 void BM_DemoSong_Stretches(benchmark::State& s) {
-  render_file(s, kDemo, kDemoSeconds, RenderPath::Stretches);
+  render_file(s, kDemo, kDemoSeconds, EngineKind::Stretches);
 }
 void BM_DemoSongText_Stretches(benchmark::State& s) {
-  render_file(s, kDemoText, kDemoSeconds, RenderPath::Stretches);
+  render_file(s, kDemoText, kDemoSeconds, EngineKind::Stretches);
 }
 void BM_DemoSong_TickByTick(benchmark::State& s) {
-  render_file(s, kDemo, kDemoSeconds, RenderPath::TickByTick);
+  render_file(s, kDemo, kDemoSeconds, EngineKind::Ticks);
 }
 void BM_SparseLog_Stretches(benchmark::State& s) {
-  render_file(s, kSparse, 60, RenderPath::Stretches);
+  render_file(s, kSparse, 60, EngineKind::Stretches);
 }
 void BM_SparseLog_TickByTick(benchmark::State& s) {
-  render_file(s, kSparse, 60, RenderPath::TickByTick);
+  render_file(s, kSparse, 60, EngineKind::Ticks);
 }
 void BM_DenseLog_Stretches(benchmark::State& s) {
-  render_file(s, kDense, 3, RenderPath::Stretches);
+  render_file(s, kDense, 3, EngineKind::Stretches);
 }
 void BM_DenseLog_TickByTick(benchmark::State& s) {
-  render_file(s, kDense, 3, RenderPath::TickByTick);
+  render_file(s, kDense, 3, EngineKind::Ticks);
 }
 BENCHMARK(BM_DemoSong_Stretches)
     ->Unit(benchmark::kMillisecond)

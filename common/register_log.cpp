@@ -236,20 +236,6 @@ bool split_text_line(FILE* stream, int32_t* time, bool* have_time, uint8_t* reg,
   return parse_text_line(line, time, have_time, reg, value) == TextLineStatus::Ok;
 }
 
-// The writes form: the delay is what the text reader would read from the
-// writes' text log, whose time fields carry the full times.
-bool read_write_event(RegisterLog& log, uint32_t* delay, uint8_t* reg, uint8_t* value) {
-  if (log.next_write == log.end_write) return false;
-  const TimedWrite& write = *log.next_write++;
-  if (delay != nullptr) {
-    *delay = text_delay(static_cast<uint32_t>(log.previous_time), write.time);
-  }
-  log.previous_time = static_cast<int32_t>(static_cast<uint32_t>(write.time));
-  *reg = write.reg;
-  *value = write.value;
-  return true;
-}
-
 }  // namespace
 
 bool read_text_event(FILE* stream, int32_t& previous_time, uint32_t* delay, uint8_t* reg,
@@ -264,7 +250,8 @@ bool read_text_event(FILE* stream, int32_t& previous_time, uint32_t* delay, uint
   }
   if (have_time) {
     if (delay != nullptr) {
-      *delay = static_cast<uint32_t>(time) - static_cast<uint32_t>(previous_time);
+      *delay =
+          text_delay(static_cast<uint32_t>(previous_time), static_cast<uint32_t>(time));
     }
     previous_time = time;
   }
@@ -279,12 +266,10 @@ bool read_text_event_time(FILE* stream, int32_t* time, uint8_t* reg, uint8_t* va
 bool RegisterLog::event_reader(uint32_t* delay, uint8_t* reg, uint8_t* value) {
   switch (form) {
     case LogForm::Binary: return read_binary_event(stream, delay, reg, value);
-    case LogForm::Text:
-      return read_text_event(stream, previous_time, delay, reg, value,
-                             ahead.used ? &ahead : nullptr);
-    case LogForm::Writes: break;
+    case LogForm::Text: break;
   }
-  return read_write_event(*this, delay, reg, value);
+  return read_text_event(stream, previous_time, delay, reg, value,
+                         ahead.used ? &ahead : nullptr);
 }
 
 long RegisterLog::position() const {
@@ -299,7 +284,7 @@ void RegisterLog::close() {
   ahead.used = false;
 }
 
-bool report_read_error(const RegisterLog& log, const char* input_path) {
+bool report_read_error(const WriteSource& log, const char* input_path) {
   if (!log.read_failed()) return false;
   log_error("Can't read [%s]\n", input_path);
   return true;
@@ -354,12 +339,4 @@ bool read_log_magic(FILE* stream, LogOpenRules rules, LogForm* form, bool* crlf)
   *form = is_text ? LogForm::Text : LogForm::Binary;
   *crlf = ended_with_crlf;
   return true;
-}
-
-void open_register_log(RegisterLog& log, std::span<const TimedWrite> writes) {
-  log.stream = nullptr;
-  log.form = LogForm::Writes;
-  log.previous_time = 0;
-  log.next_write = writes.data();
-  log.end_write = writes.data() + writes.size();
 }

@@ -25,8 +25,8 @@
 // The readers never look at the stream's error state themselves: a read error
 // looks like the end of the file to them, and is told apart only there, once.
 //
-// A third form walks writes held in memory (an imported song) and delivers
-// exactly the delays the text reader would read from their text log.
+// A log is a source of timed writes (common/write_source.h): first_write()
+// and next_write() are steps 1 and 3 in that shape.
 #pragma once
 
 #include <cstdint>
@@ -36,6 +36,7 @@
 #include "common/files.h"
 #include "common/input_file.h"
 #include "common/timed_write.h"
+#include "common/write_source.h"
 
 inline constexpr char kTextMagic[] = "MOVA-TXT\n";
 inline constexpr char kBinaryMagic[] = "MOVA-BIN\n";
@@ -47,7 +48,7 @@ inline constexpr int kMaxTextLine = 127;
 // Largest delay that a binary record can hold: four groups of 7 bits.
 inline constexpr uint32_t kMaxBinaryDelay = 0x0FFFFFFF;
 
-enum class LogForm : uint8_t { Text, Binary, Writes };
+enum class LogForm : uint8_t { Text, Binary };
 
 // Which forms the opener accepts: the player reads both, the converter text
 // only.
@@ -77,15 +78,12 @@ struct TextReadAhead {
   char bytes[16384 + 1] = {};  // and a NUL after them, where a scan stops
 };
 
-struct RegisterLog {
+struct RegisterLog final : WriteSource {
   FILE* stream = nullptr;
   LogForm form = LogForm::Text;
   // The time field of the last text line read. Only differences between
   // successive lines matter, so the first line's time is simply recorded.
   int32_t previous_time = 0;
-  // The writes form: the next write to deliver and the end of the writes.
-  const TimedWrite* next_write = nullptr;
-  const TimedWrite* end_write = nullptr;
   // The text form's read-ahead.
   TextReadAhead ahead;
 
@@ -94,12 +92,25 @@ struct RegisterLog {
   // log or at the first line or record that does not parse.
   bool event_reader(uint32_t* delay, uint8_t* reg, uint8_t* value);
 
+  // The same, as a source of timed writes.
+  bool first_write(uint8_t* reg, uint8_t* value) override {
+    return event_reader(nullptr, reg, value);
+  }
+  bool next_write(uint64_t* delay, uint8_t* reg, uint8_t* value) override {
+    uint32_t ticks = 0;
+    const bool read = event_reader(&ticks, reg, value);
+    *delay = ticks;
+    return read;
+  }
+
   // The offset in the file of the first byte no event has read yet (the
   // stream itself may have read further ahead); -1 when it cannot be told.
   long position() const;
 
   // Whether a read from the stream failed (rather than found its end).
-  bool read_failed() const { return stream != nullptr && std::ferror(stream) != 0; }
+  bool read_failed() const override {
+    return stream != nullptr && std::ferror(stream) != 0;
+  }
 
   // Closes the stream if it is open.
   void close();
@@ -107,7 +118,7 @@ struct RegisterLog {
 
 // After a reader returned false: when the cause was a failed read, logs
 // "Can't read [%s]\n" with input_path and returns true.
-bool report_read_error(const RegisterLog& log, const char* input_path);
+bool report_read_error(const WriteSource& log, const char* input_path);
 
 // Opens input_path, recognises its form by the magic line and positions the
 // stream at the first event. On failure logs "Can't open [%s]\n" or
@@ -115,9 +126,6 @@ bool report_read_error(const RegisterLog& log, const char* input_path);
 // the magic line failed), leaves nothing open and returns false.
 bool open_register_log(RegisterLog& log, const char* input_path, LogOpenRules rules,
                        InputFiles& files = stdio_input_files());
-
-// Makes log read the given writes, which must outlive it, in the writes form.
-void open_register_log(RegisterLog& log, std::span<const TimedWrite> writes);
 
 // Reads the first line of a stream and tells which magic it holds: true with
 // *form set when it is one that the rules accept, leaving the stream at the

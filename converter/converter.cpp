@@ -1,14 +1,11 @@
 #include "converter/converter.h"
 
-#include <cstdlib>
-
 #include "common/command_line.h"
 #include "common/exit_wait.h"
-#include "common/file_limits.h"
 #include "common/files.h"
-#include "common/interrupts.h"
 #include "common/log_writer.h"
 #include "common/messages.h"
+#include "common/program_start.h"
 #include "common/register_log.h"
 
 int convert_register_log(const char* input_path, const char* output_path,
@@ -47,7 +44,7 @@ int convert_register_log(const char* input_path, const char* output_path,
     previous_time = time;
     do {
       const uint32_t delay =
-          static_cast<uint32_t>(time) - static_cast<uint32_t>(previous_time);
+          text_delay(static_cast<uint32_t>(previous_time), static_cast<uint32_t>(time));
       if (!write_binary_event(delay, reg, value, output, files)) {
         log_error("Can't write to [%s]\n", output_path);
         exit_code = kConvertCantWriteRecord;
@@ -82,11 +79,7 @@ void wait_at_exit() {
 }  // namespace
 
 int converter_main(int argc, const char* const* argv) {
-  std::atexit(wait_at_exit);
-  set_program_name("Tubrel");
-  make_oversized_writes_fail();
-  install_interrupt_handling();
-  print_banner("text to binary PSG register log converter");
+  start_program({"Tubrel", wait_at_exit, "text to binary PSG register log converter"});
 
   CommandLine command_line;
   if (!command_line.parse(argc, argv, CommandLineRules::Converter)) {

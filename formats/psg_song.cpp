@@ -29,7 +29,7 @@ ImportResult import_psg(std::span<const uint8_t> bytes, const ImportOptions& opt
     return malformed(error);
 
   ImportResult result;
-  RegisterStream stream(clock, result.writes);
+  RegisterStream stream(clock, result.writes, options.source_chip);
   uint64_t frame = 0, other_devices = 0;
   bool pending = false;  // writes set for the current frame
   size_t at = kHeaderBytes;
@@ -69,6 +69,7 @@ ImportResult import_psg(std::span<const uint8_t> bytes, const ImportOptions& opt
   SongInfo& info = result.info;
   info.format = "PSG";
   info.clock_hz = clock;
+  info.chip_type = "ay";  // a ZX Spectrum's AY-3-8910
   info.rate_hz = rate;
   info.frames = frame;
   info.duration_us = frame_time_us(frame, rate);

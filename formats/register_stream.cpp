@@ -33,8 +33,12 @@ uint32_t rescale_period(uint32_t period, double factor, int width_bits,
   return static_cast<uint32_t>(std::clamp(scaled, 1.0, largest));
 }
 
-RegisterStream::RegisterStream(uint32_t clock_hz, std::vector<TimedWrite>& out)
-    : out_(out), factor_(1000000.0 / clock_hz) {
+RegisterStream::RegisterStream(uint32_t clock_hz, std::vector<TimedWrite>& out,
+                               bool source_chip)
+    : out_(out),
+      factor_(1000000.0 / clock_hz),
+      clock_hz_(clock_hz),
+      source_chip_(source_chip) {
   written_.fill(-1);
 }
 
@@ -48,6 +52,7 @@ void RegisterStream::set(uint8_t reg, uint8_t value) {
 // passed through as it is).
 void RegisterStream::chip_values(std::array<int, 14>& chip) const {
   for (int reg = 0; reg < 14; ++reg) chip[reg] = source_[reg];
+  if (source_chip_) return;
   for (int channel = 0; channel < 3; ++channel) {
     const uint32_t period = source_[2 * channel] | uint32_t{source_[2 * channel + 1]}
                                                        << 8;
@@ -74,11 +79,11 @@ bool RegisterStream::flush(uint64_t time) {
     if (reg < 6) tone_written[reg / 2] = true;
     if (reg == kEnvelopeFine || reg == kEnvelopeCoarse) period_written = true;
   }
-  for (int channel = 0; channel < 3; ++channel)
+  for (int channel = 0; channel < 3 && !source_chip_; ++channel)
     if (tone_written[channel]) measure_tuning(channel);
   if (envelope_shape_set_) {
     if (!emit(time, kEnvelopeShape, source_[kEnvelopeShape])) return false;
-  } else if (period_written && !first_flush_) {
+  } else if (period_written && !first_flush_ && !source_chip_) {
     ++restarts_added_;
   }
   envelope_shape_set_ = false;
@@ -103,7 +108,12 @@ bool RegisterStream::emit(uint64_t time, uint8_t reg, uint8_t value) {
     limit_reached_ = true;
     return false;
   }
-  out_.push_back({time, reg, value});
+  // Times come in microseconds; the source chip counts cycles of its clock.
+  const uint64_t at = source_chip_
+                          ? static_cast<uint64_t>(std::llround(
+                                static_cast<long double>(time) * clock_hz_ / 1000000.0L))
+                          : time;
+  out_.push_back({at, reg, value});
   written_[reg] = value;
   return true;
 }

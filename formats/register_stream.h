@@ -49,7 +49,11 @@ uint32_t rescale_period(uint32_t period, double factor, int width_bits,
 class RegisterStream {
  public:
   // Writes go to `out`; periods are rescaled for a source chip at clock_hz.
-  RegisterStream(uint32_t clock_hz, std::vector<TimedWrite>& out);
+  // With source_chip, nothing is rescaled: the values stay the source
+  // chip's, the times become cycles of its clock, and a write of register 11
+  // or 12 is no restart (only our 1 MHz chip restarts there).
+  RegisterStream(uint32_t clock_hz, std::vector<TimedWrite>& out,
+                 bool source_chip = false);
 
   // Records a write of the source chip (registers 14 and 15, the I/O ports,
   // and anything above are ignored). Nothing is written before flush().
@@ -82,6 +86,8 @@ class RegisterStream {
 
   std::vector<TimedWrite>& out_;
   double factor_;
+  uint32_t clock_hz_;
+  bool source_chip_;
   std::array<uint8_t, 14> source_{};
   std::array<int, 14> written_;  // -1: never written
   bool envelope_shape_set_ = false;

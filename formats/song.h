@@ -18,6 +18,10 @@
 struct ImportOptions {
   uint32_t clock_hz = 0;
   double rate_hz = 0;
+  // The writes for the source chip itself: times in cycles of its clock, the
+  // values as the song has them (nothing rescaled), for an engine that runs
+  // at the song's own clock. Otherwise, for the 1 MHz chip of our logs.
+  bool source_chip = false;
 };
 
 // What a song file holds, as far as its format tells, and what the import did.
@@ -25,6 +29,7 @@ struct SongInfo {
   std::string format;  // "YM5!", "YM3b", "PSG", "VGM 1.71", "VGZ 1.50", ...
   std::string title, author, comment;  // empty where the format stores none
   uint32_t clock_hz = 0;               // the source chip's clock
+  std::string chip_type;               // "ay" (AY-3-8910 family) or "ym" (YM2149)
   double rate_hz = 0;                  // frames per second (VGM: its own rate or 0)
   uint64_t frames = 0;                 // frame count (VGM: 0)
   uint64_t duration_us = 0;            // length of the imported log

@@ -68,6 +68,7 @@ struct VgmHeader {
   size_t data_start = kLegacyDataStart, data_end = 0;
   uint32_t ay_clock = 0;
   bool clock_halved = false;
+  bool ym_family = false;  // type 0x10 and up: YM2149, YM3439, YMZ284, YMZ294
   uint32_t rate = 0, loop_offset = 0, gd3_offset = 0;
   std::vector<std::string> other_chips;
 };
@@ -96,6 +97,7 @@ std::string parse_header(std::span<const uint8_t> bytes, VgmHeader& header) {
   if (header.version >= 0x151) {
     header.ay_clock = field(0x74) & kClockMask;
     const uint32_t type_and_flags = field(0x78);
+    header.ym_family = (type_and_flags & 0xF0) >= 0x10;
     header.clock_halved =
         (type_and_flags & 0xF0) >= 0x10 && (type_and_flags >> 8 & 0x10) != 0;
     if (header.clock_halved) header.ay_clock /= 2;
@@ -314,7 +316,7 @@ ImportResult import_vgm(std::span<const uint8_t> bytes, const ImportOptions& opt
   }
   if (std::string error = check_clock_and_rate(clock, 50); !error.empty())
     return malformed(error);
-  RegisterStream stream(clock, result.writes);
+  RegisterStream stream(clock, result.writes, options.source_chip);
   CommandReader reader(bytes, header, stream);
   if (std::string error = reader.run(); !error.empty()) return malformed(error);
   if (reader.ay_writes() == 0) {
@@ -327,6 +329,7 @@ ImportResult import_vgm(std::span<const uint8_t> bytes, const ImportOptions& opt
   if (!stream.finish(sample_time_us(reader.samples(), kSampleRate)))
     return malformed("more than " + with_commas(kMaxWrites) + " writes");
   info.clock_hz = clock;
+  info.chip_type = header.ym_family ? "ym" : "ay";
   read_tags(bytes, header, info);
   describe(header, reader, options.rate_hz, info);
   stream.report(info);

@@ -203,11 +203,12 @@ ImportResult import_ym(std::span<const uint8_t> bytes, const ImportOptions& opti
   info.author = printable(ym.author);
   info.comment = printable(ym.comment);
   info.clock_hz = clock;
+  info.chip_type = "ym";  // the Atari ST's YM2149, or a song made for one
   info.rate_hz = rate;
   info.frames = ym.frames;
   info.loop_frame = ym.loop_frame;
   info.notes = ym.notes;
-  RegisterStream stream(clock, result.writes);
+  RegisterStream stream(clock, result.writes, options.source_chip);
   std::unique_ptr<YmEffects> effects;
   if (is_new)
     effects = std::make_unique<YmEffects>(

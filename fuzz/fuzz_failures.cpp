@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "audio/wav_renderer.h"
+#include "audio/rig.h"
 #include "common/messages.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/render_support.h"
@@ -60,14 +60,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     files.fail_kind = kKinds[choice];
     files.fail_at = fail_at;
   }
-  auto ring = std::make_unique<SampleRing>();
-  auto chip = std::make_unique<Chip>(*ring);
-  chip->install_volume_table(kFullLevels);
-  auto renderer = std::make_unique<WavRenderer>(*chip, *ring, files);
+  auto rig = std::make_unique<ExactRig>(EngineKind::Stretches);
   RegisterLog log;
   int code = kRenderCantRead;  // what the player returns when the open fails
   if (open_register_log(log, input.c_str(), LogOpenRules::Player, reads)) {
-    code = renderer->render(log, input.c_str(), output.c_str());
+    code = rig->render(log, input.c_str(), output.c_str(), files);
     log.close();
   }
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "audio/wav_renderer.h"
+#include "audio/rig.h"
 #include "common/messages.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/render_support.h"
@@ -20,13 +20,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!measure(input, size, &ticks, &keep)) return 0;
   if (keep < size) write_whole_file(input, data, keep);
 
-  auto ring = std::make_unique<SampleRing>();
-  auto chip = std::make_unique<Chip>(*ring);
-  chip->install_volume_table(kFullLevels);
-  auto renderer = std::make_unique<WavRenderer>(*chip, *ring);
+  auto rig = std::make_unique<ExactRig>(EngineKind::Stretches);
   RegisterLog log;
   FUZZ_REQUIRE(open_register_log(log, input.c_str(), LogOpenRules::Player));
-  const int code = renderer->render(log, input.c_str(), output.c_str());
+  const int code = rig->render(log, input.c_str(), output.c_str());
   log.close();
 
   const std::string wav = read_whole_file(output);

@@ -8,9 +8,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "common/file_limits.h"
-#include "common/interrupts.h"
 #include "common/messages.h"
+#include "common/program_start.h"
 #include "common/version.h"
 
 namespace {
@@ -183,9 +182,7 @@ int run_command(const CommandHelp& command, const Arguments& arguments) {
 }  // namespace
 
 int mova_main(int argc, const char* const* argv) {
-  set_program_name("mova");
-  make_oversized_writes_fail();
-  install_interrupt_handling();
+  start_program({"mova", nullptr, nullptr});
   if (argc < 2) {
     print_overview();
     return kMovaUsage;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "formats/song.h"
+
 // Exit codes. 3 to 8 are also the player's, and `mova play` returns the
 // player's codes for the playing part.
 enum MovaExit : int {
@@ -26,7 +28,15 @@ struct SongCommand {
   bool binary = false;
   uint32_t clock_hz = 0;  // 0: what the file says
   double rate_hz = 0;
+  bool source_chip = false;  // the writes for the song's own chip and clock
 };
+
+// Reads and imports the song file. Returns 0, or the exit code after
+// reporting why not.
+int import_song_file(const SongCommand& command, ImportResult& result);
+// Reads up to max_bytes from the start of path into bytes. Returns 0, or the
+// exit code after reporting why not.
+int read_file_head(const char* path, std::vector<uint8_t>& bytes, size_t max_bytes);
 
 int import_command(const SongCommand& command);
 int play_command(const SongCommand& command);

@@ -6,22 +6,15 @@
 #include <string>
 #include <vector>
 
-#include "audio/audio_engine.h"
-#include "audio/audio_sink.h"
-#include "audio/clock.h"
-#include "audio/engine_threads.h"
-#include "audio/play_loop.h"
-#include "audio/wav_renderer.h"
+#include "audio/rig.h"
 #include "common/files.h"
 #include "common/log_writer.h"
-#include "common/register_log.h"
+#include "common/write_source.h"
 #include "formats/song.h"
 #include "mova/mova.h"
 #include "mova/output.h"
 #include "mova/report.h"
 #include "mova/song_info.h"
-#include "psg/chip.h"
-#include "psg/sample_ring.h"
 
 namespace {
 
@@ -62,8 +55,8 @@ int read_song_file(const char* path, std::vector<uint8_t>& bytes) {
   return kMovaOk;
 }
 
-// Reads and imports the song. Returns 0, or the exit code after reporting
-// why not.
+}  // namespace
+
 int import_song_file(const SongCommand& command, ImportResult& result) {
   std::vector<uint8_t> bytes;
   if (const int code = read_song_file(command.song_path, bytes); code != kMovaOk) {
@@ -72,6 +65,7 @@ int import_song_file(const SongCommand& command, ImportResult& result) {
   ImportOptions options;
   options.clock_hz = command.clock_hz;
   options.rate_hz = command.rate_hz;
+  options.source_chip = command.source_chip;
   result = import_song(bytes, options);
   switch (result.status) {
     case ImportStatus::Ok: return kMovaOk;
@@ -83,6 +77,30 @@ int import_song_file(const SongCommand& command, ImportResult& result) {
   report(command.song_path, "%s", result.error.c_str());
   return kMovaBadSong;
 }
+
+int read_file_head(const char* path, std::vector<uint8_t>& bytes, size_t max_bytes) {
+  FILE* stream = std::fopen(path, "rb");
+  if (stream == nullptr) {
+    report(path, "can't open: %s", std::strerror(errno));
+    return kMovaCantRead;
+  }
+  if (stream_is_directory(stream)) {
+    std::fclose(stream);
+    report(path, "is a folder, not a song file");
+    return kMovaCantRead;
+  }
+  bytes.resize(max_bytes);
+  bytes.resize(std::fread(bytes.data(), 1, max_bytes, stream));
+  const bool failed = std::ferror(stream) != 0;
+  std::fclose(stream);
+  if (failed) {
+    report(path, "can't read: %s", std::strerror(errno));
+    return kMovaCantRead;
+  }
+  return kMovaOk;
+}
+
+namespace {
 
 // Whether a log of the form can carry every write; reports the first one it
 // cannot.
@@ -134,19 +152,14 @@ int play_command(const SongCommand& command) {
     return kMovaDoesNotFit;
   print_import_summary(command.song_path, result.info);
 
-  // The player's rig: one ring, one chip, one renderer, one engine.
-  static SampleRing ring;
-  static Chip chip(ring);
-  RegisterLog log;
-  open_register_log(log, result.writes);
-  chip.install_volume_table(kFullLevels);
+  TimedWriteSource source(result.writes);
   if (command.output_path != nullptr) {
-    static WavRenderer renderer(chip, ring);
-    return renderer.render(log, command.song_path, command.output_path);
+    ExactRig rig(EngineKind::Stretches);
+    return rig.render(source, command.song_path, command.output_path);
   }
-  static AudioEngine engine(chip, ring, system_audio_sink(), system_threads());
-  static PlayLoop live(chip, ring, engine, system_clock());
-  return live.play(log, command.song_path);
+  // Kept to the end of the process: see LiveRig.
+  LiveRig* live = new LiveRig;
+  return live->play(source, command.song_path);
 }
 
 int song_info(const char* path) {

@@ -48,8 +48,6 @@ void Chip::reset() {
   envelope.period = 0;
   envelope.counter = 0;
   envelope.shape = 0;
-  accumulator = 0;
-  ring_.reset();
 }
 
 void Chip::refresh_envelope_amplitudes() {

@@ -20,9 +20,8 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
-
-#include "psg/sample_ring.h"  // the frames go out through the ring
 
 // The volume levels: index = 4-bit volume or envelope position.
 using VolumeLevels = std::array<int16_t, 16>;
@@ -122,11 +121,10 @@ class Chip {
   static constexpr uint32_t kChipClock = 1000000;  // ticks per second
   static constexpr uint32_t kFrameRate = 44100;    // frames per second
 
-  explicit Chip(SampleRing& ring) : ring_(ring) {}
-
-  // Silences every channel and stops every generator; empties the ring and
-  // clears the resampler. Keeps the register file, the envelope position and
-  // direction, the noise output and shift register, and the volume table.
+  // Silences every channel and stops every generator. Keeps the register
+  // file, the envelope position and direction, the noise output and shift
+  // register, and the volume table. (The engine that owns the chip also
+  // clears its sampler and empties its ring.)
   void reset();
 
   // Stores value in register reg (0..14; 15 and up are not stored) and
@@ -137,15 +135,14 @@ class Chip {
   // the table keep their values until the next write or envelope step.
   void install_volume_table(const VolumeLevels& levels) { volume_table = levels; }
 
-  // One microsecond: envelope step, tones A, B, C, noise, then the resampler,
-  // which may append one frame to the ring.
+  // One microsecond: envelope step, tones A, B, C, then noise. The sampler
+  // that turns chip time into frames comes after it (psg/point_sampler.h).
   void tick() {
     step_envelope();
     channels[0].tick();
     channels[1].tick();
     channels[2].tick();
     noise.tick();
-    resample();
   }
 
   // The current output: left = A + B, right = B + C, each channel +amplitude
@@ -177,28 +174,8 @@ class Chip {
   NoiseGenerator noise;
   EnvelopeGenerator envelope;
   VolumeLevels volume_table{};
-  uint32_t accumulator = 0;  // resampler: 0..999999 between ticks
 
  private:
   void restart_envelope();
   void refresh_envelope_amplitudes();
-
-  // Adds 44100 per tick; every time it reaches 1000000 a frame falls due:
-  // exactly 44100 frames per second of chip time, 22 or 23 ticks apart.
-  void resample() {
-    const uint32_t read_offset = ring_.observe_read_offset();
-    accumulator += kFrameRate;
-    if (accumulator < kChipClock) return;
-    accumulator -= kChipClock;
-    if (ring_.is_full(read_offset)) {
-      ring_.report_full();
-      return;
-    }
-    int16_t left = 0;
-    int16_t right = 0;
-    mix(&left, &right);
-    ring_.push(left, right);
-  }
-
-  SampleRing& ring_;
 };

@@ -1,9 +1,9 @@
 // The sample ring between the chip and the outputs, and the fill feedback it
 // derives from its own fill level.
 //
-// One producer (the chip's resampler, on the thread that drives the chip) and
-// one consumer (the WAV writer's flush on the same thread, or the live
-// engine's refill thread) share it without a lock: each offset has exactly one
+// One producer (a synthesis engine's sampler, on the thread that drives the
+// chip) and one consumer (the WAV writer's flush on the same thread, or the
+// live engine's refill thread) share it without a lock: each offset has exactly one
 // writer, the producer stores a frame before it publishes the write offset
 // (release) and the consumer reads that offset (acquire) before it copies.
 #pragma once
@@ -149,14 +149,15 @@ class SampleRing {
     write_offset_.store(next, std::memory_order_release);
   }
 
+  // The fill feedback as the drains and the producer's full ring left it;
+  // live play's pacing reads the drift correction, nothing reads it in a
+  // render.
   int16_t ring_state() const { return ring_state_.load(std::memory_order_relaxed); }
-  void set_ring_state(int16_t state) {
-    ring_state_.store(state, std::memory_order_relaxed);
-  }
   int16_t drift_correction() const {
     return drift_correction_.load(std::memory_order_relaxed);
   }
-  // For tests and tools that need a starting point; the program never sets it.
+  // For tests that need a starting point: only the feedback updates of the
+  // drains and report_full() move it in the programs.
   void set_drift_correction(int16_t value) {
     drift_correction_.store(value, std::memory_order_relaxed);
   }

@@ -11,9 +11,9 @@ namespace {
 constexpr uint64_t kClock = Chip::kChipClock;
 constexpr uint64_t kRate = Chip::kFrameRate;
 
-// Frames held at the edges of the feedback bands.
-constexpr uint32_t kLowFrames = SampleRing::kLowWater / 4;    // 3072: middle from here
-constexpr uint32_t kHighFrames = SampleRing::kHighWater / 4;  // 9216: high above
+// Frames the ring holds at its high-water mark: a run stops on the tick
+// whose frame takes it above.
+constexpr uint32_t kHighFrames = SampleRing::kHighWater / 4;  // 9216
 
 // Runs a countdown of the kind the tone and noise generators use (a counter
 // of 0 or 1 reloads on the next tick, a reload adds the period) for `ticks`
@@ -109,33 +109,15 @@ constexpr uint32_t kFastTone = 46;
 // Far beyond any run: a generator that never acts within one.
 constexpr uint64_t kNever = uint64_t{1} << 62;
 
-using Band = SampleRing::Band;
-
-// Applies `ticks` feedback updates that all find the fill level in band:
-// after a few dozen the correction pins at a limit or settles at 0.
-int16_t apply_feedback(Band band, uint64_t ticks, int16_t drift) {
-  for (; ticks != 0; --ticks) {
-    const int16_t next = SampleRing::next_drift(band, drift);
-    if (next == drift) break;
-    drift = next;
-  }
-  return drift;
-}
-
-// The fill level, in frames, at which the feedback enters the next band.
-uint32_t next_band_edge(uint32_t frames) {
-  if (frames == 0) return 1;
-  if (frames < kLowFrames) return kLowFrames;
-  return kHighFrames + 1;
-}
-
 bool heard(const ToneChannel& channel) {
   return channel.amplitude != 0 || channel.envelope_mode != 0;
 }
 
 }  // namespace
 
-void StretchEngine::start() {
+void StretchEngine::reset() {
+  chip_.reset();
+  sampler_.reset();
   now_ = 0;
   for (int i = 0; i < 3; ++i) {
     tone_heard_[i] = false;
@@ -234,6 +216,24 @@ void StretchEngine::synchronize() {
   for (int i = 0; i < 3; ++i) catch_up_tone(i);
   catch_up_noise();
   catch_up_envelope();
+}
+
+void StretchEngine::advance(uint64_t ticks) {
+  // Everyone is left behind at the present, so that the catch-up below runs
+  // each generator over the ticks in closed form; then who hears what is
+  // worked out afresh, as after a write.
+  for (int i = 0; i < 3; ++i) {
+    if (tone_heard_[i]) tone_synced_at_[i] = now_;
+    tone_heard_[i] = false;
+  }
+  if (noise_heard_) noise_synced_at_ = now_;
+  noise_heard_ = false;
+  if (envelope_heard_) envelope_synced_at_ = now_;
+  envelope_heard_ = false;
+  now_ += ticks;
+  sampler_.skip(ticks);
+  synchronize();
+  update_hearing();
 }
 
 // The steps of a run are folded into it, so that the run's fields can stay in
@@ -380,12 +380,11 @@ RUN_STEP void mix_into(uint8_t* slot, const int16_t* a, const int16_t* b,
 }
 
 // How a run goes. A run stops at its end or on the tick whose frame takes the
-// ring into the high band (the ring then asks for a flush), so it makes at
-// most 9217 frames, and they are worked out signal by signal, each into a
+// ring above its high-water mark (the ring then wants emptying), so it makes
+// at most 9217 frames, and they are worked out signal by signal, each into a
 // buffer of per-frame values:
 //
-//   1. plan(): where the run stops, and the ring's feedback on the way (it
-//      depends only on how many frames the ring holds, band by band);
+//   1. plan(): where the run stops;
 //   2. run_noise() and run_envelope(): the noise output and the envelope's
 //      amplitude at every frame, for the channels that hear them;
 //   3. run_channel(): each channel's output at every frame. Most channels
@@ -403,7 +402,7 @@ RUN_STEP void mix_into(uint8_t* slot, const int16_t* a, const int16_t* b,
 // (StretchEngine catches them up when they start to matter).
 class Run {
  public:
-  Run(Chip& chip, SampleRing& ring, StretchBuffers& buffers, uint32_t ticks,
+  Run(Chip& chip, PointSampler& sampler, StretchBuffers& buffers, uint32_t ticks,
       const bool tone_heard[3], bool noise_heard, bool envelope_heard);
   uint32_t remaining() const { return static_cast<uint32_t>(end_ - stop_); }
   // Makes the run's frames and moves every heard generator on to its stop.
@@ -436,6 +435,7 @@ class Run {
   void put_frames();
 
   Chip& chip_;
+  PointSampler& sampler_;
   SampleRing& ring_;
   StretchBuffers& buffers_;
   uint64_t end_ = 0;   // ticks asked for
@@ -465,19 +465,19 @@ class Run {
   uint64_t step_at_ = kNever;
   size_t first_step_frame_ = 0;
 
-  // The ring: frames held at the start, the band they are in, the tick from
-  // which the ticks in the band are counted, the drift correction; the
-  // resampler at the start.
+  // The ring's frames and the sampler's accumulator at the start.
   uint32_t start_frames_ = 0;
-  Band band_ = Band::Middle;
-  uint64_t band_from_ = 0;
-  int16_t drift_ = 0;
   uint32_t start_accumulator_ = 0;
 };
 
-RUN_STEP Run::Run(Chip& chip, SampleRing& ring, StretchBuffers& buffers, uint32_t ticks,
-                  const bool tone_heard[3], bool noise_heard, bool envelope_heard)
-    : chip_(chip), ring_(ring), buffers_(buffers), end_(ticks) {
+RUN_STEP Run::Run(Chip& chip, PointSampler& sampler, StretchBuffers& buffers,
+                  uint32_t ticks, const bool tone_heard[3], bool noise_heard,
+                  bool envelope_heard)
+    : chip_(chip),
+      sampler_(sampler),
+      ring_(sampler.ring()),
+      buffers_(buffers),
+      end_(ticks) {
   for_each_channel([&](size_t i) {
     const ToneChannel& channel = chip.channels[i];
     tone_period_[i] = channel.period;
@@ -495,40 +495,18 @@ RUN_STEP Run::Run(Chip& chip, SampleRing& ring, StretchBuffers& buffers, uint32_
   envelope_heard_ = envelope_heard && chip.envelope.period != 0;
   envelope_period_ = chip.envelope.period;
   if (envelope_heard_) step_at_ = envelope_period_ - chip.envelope.counter;
-  start_accumulator_ = chip.accumulator;
-  start_frames_ = ring.fill_level() / 4;
-  band_ = SampleRing::band_of(start_frames_ * 4);
-  drift_ = ring.drift_correction();
+  start_accumulator_ = sampler.accumulator;
+  start_frames_ = ring_.fill_level() / 4;
   plan();
 }
 
 RUN_STEP void Run::plan() {
-  // Every tick in a band makes the same feedback step, so the feedback is
-  // settled band by band: at an edge, the tick whose frame enters the next
-  // band already counts there.
-  uint32_t frames = start_frames_;
-  if (band_ == Band::High) {
-    // Only a caller that has not flushed gets here. No band lies above: the
-    // run only has to keep within its buffers.
+  if (start_frames_ > kHighFrames) {
+    // Only a caller that has not emptied the ring gets here: the run only has
+    // to keep within its buffers.
     stop_ = std::min<uint64_t>(end_, frame_tick(StretchBuffers::kFrames + 1) - 1);
-    frames_ = frames_before(stop_ + 1);
-    return;
-  }
-  for (;;) {
-    const uint32_t edge_frames = next_band_edge(frames);
-    const uint64_t edge = frame_tick(edge_frames - start_frames_);
-    if (edge > end_) {
-      stop_ = end_;
-      break;
-    }
-    drift_ = apply_feedback(band_, edge - band_from_ - 1, drift_);
-    frames = edge_frames;
-    band_ = SampleRing::band_of(frames * 4);
-    band_from_ = edge - 1;
-    if (band_ == Band::High) {
-      stop_ = edge;
-      break;
-    }
+  } else {
+    stop_ = std::min<uint64_t>(end_, frame_tick(kHighFrames + 1 - start_frames_));
   }
   frames_ = frames_before(stop_ + 1);
 }
@@ -762,7 +740,7 @@ RUN_STEP void Run::go() {
 RUN_STEP void Run::store(const bool tone_heard[3]) {
   // A heard tone's counter is its ticks to the next flip: a counter of 0 or
   // 1 flipped on the first tick, leaving one of at least 7.
-  chip_.accumulator =
+  sampler_.accumulator =
       static_cast<uint32_t>(start_accumulator_ + kRate * stop_ - kClock * frames_);
   for_each_channel([&](size_t i) {
     chip_.channels[i].flip_flop = flip_[i];
@@ -772,8 +750,6 @@ RUN_STEP void Run::store(const bool tone_heard[3]) {
   if (envelope_heard_ && !envelope_held) {
     chip_.envelope.counter = envelope_period_ - static_cast<uint32_t>(step_at_ - stop_);
   }
-  ring_.set_drift_correction(apply_feedback(band_, stop_ - band_from_, drift_));
-  ring_.set_ring_state(SampleRing::state_of(band_));
 }
 
 }  // namespace
@@ -781,7 +757,7 @@ RUN_STEP void Run::store(const bool tone_heard[3]) {
 uint32_t StretchEngine::run(uint32_t ticks) {
   // A local object whose address never escapes: the compiler may keep its
   // fields in registers across the stores into the ring.
-  Run run(chip_, ring_, buffers_, ticks, tone_heard_, noise_heard_, envelope_heard_);
+  Run run(chip_, sampler_, buffers_, ticks, tone_heard_, noise_heard_, envelope_heard_);
   run.go();
   run.store(tone_heard_);
   const uint64_t elapsed = ticks - run.remaining();

@@ -1,6 +1,6 @@
 // Runs the chip over whole stretches of ticks instead of one tick at a time,
-// leaving exactly the frames, chip state and ring feedback that Chip::tick()
-// followed by SampleRing::feedback_update() after every tick would leave.
+// leaving exactly the frames and chip state that the tick engine
+// (psg/exact_engine.h) leaves, tick after tick.
 //
 // Between two moments at which something a channel hears changes (its
 // tone's flip-flop flips, the noise output toggles while it takes the noise,
@@ -16,15 +16,15 @@
 // brought up to date, in closed form, at the moment they start to matter or a
 // write changes their period, and at the end of the render.
 //
-// The ring's fill feedback is also kept exact: the fill level only changes
-// band (empty, low, middle, high) at a few known frames, and between them
-// every tick makes the same adjustment, applied in one go.
+// A run stops at its end, or right after the tick whose frame takes the ring
+// above its high-water mark, as the tick engine's does.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include "psg/chip.h"
+#include "psg/exact_engine.h"
 #include "psg/sample_ring.h"
 
 // Room for one run's frames, signal by signal: a run makes at most 9217
@@ -53,25 +53,28 @@ struct StretchBuffers {
   int16_t shift_levels[kShifts];
 };
 
-class StretchEngine {
+class StretchEngine final : public ExactEngine {
  public:
-  StretchEngine(Chip& chip, SampleRing& ring) : chip_(chip), ring_(ring) {}
+  using ExactEngine::ExactEngine;
 
-  // Starts at chip time 0 on a chip that has just been reset.
-  void start();
+  // Resets the chip and the sampler and starts at chip time 0.
+  void reset() override;
 
   // Applies one register write at the current chip time, first bringing up to
   // date whatever the write reads or whose period it changes.
-  void write_register(uint8_t reg, uint8_t value);
+  void write_register(uint8_t reg, uint8_t value) override;
 
-  // Runs at most `ticks` ticks (at least 1). Stops early right after the tick
-  // that takes the ring above its high-water mark, as the ring state then
-  // asks for a flush before the next tick. Returns the ticks run.
-  uint32_t run(uint32_t ticks);
+  // Runs at most `ticks` ticks (at least 1), stopping early as every engine
+  // does. Returns the ticks run.
+  uint32_t run(uint32_t ticks) override;
+
+  // Leaves every generator behind for `ticks` ticks and brings them up to date
+  // in closed form: the cost does not grow with the ticks.
+  void advance(uint64_t ticks) override;
 
   // Brings every generator that was left behind up to the current chip time,
   // so that the chip state is the one the tick-by-tick chip would have.
-  void synchronize();
+  void synchronize() override;
 
  private:
   // Which generators someone hears now: all of them, or one tone's.
@@ -81,8 +84,6 @@ class StretchEngine {
   void catch_up_noise();
   void catch_up_envelope();
 
-  Chip& chip_;
-  SampleRing& ring_;
   StretchBuffers buffers_;
   uint64_t now_ = 0;  // chip ticks since start()
   // Which generators run with the chip; the others stopped at *_synced_at_.

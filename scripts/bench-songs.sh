@@ -16,10 +16,10 @@ cd "$(dirname "$0")/.."
 bash scripts/build.sh >/dev/null
 out=out/songs
 mkdir -p "$out"
-./build/bench/make_stress_logs "$out" tests/vectors/v*.txt
+./build/bench/make_stress_logs "$out" ../shared/vectors/v*.txt
 cp examples/demo/demo.bin "$out/demo.bin"
 songs="demo.bin tune1.txt tune2.txt tune3.txt drums1.txt drums2.txt"
-for v in tests/vectors/v*.txt; do songs="$songs loop-$(basename "$v")"; done
+for v in ../shared/vectors/v*.txt; do songs="$songs loop-$(basename "$v")"; done
 cpu=./build/bench/cpu_time
 export PROMPT=
 

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "psg/chip.h"
 #include "tests/support/fake_audio.h"
 #if !defined(_WIN32)
 #include "audio/posix_threads.h"
@@ -20,8 +21,6 @@ namespace {
 
 class AudioEngineTest : public testing::Test {
  protected:
-  AudioEngineTest() { chip.install_volume_table(kFullLevels); }
-
   // Appends frames whose samples count up from first, none of them 0.
   void push_frames(int count, int first = 1) {
     for (int i = 0; i < count; ++i) {
@@ -32,10 +31,9 @@ class AudioEngineTest : public testing::Test {
   int run_refill_thread() { return engine.refill_thread(); }
 
   SampleRing ring;
-  Chip chip{ring};
   FakeThreads threads;
   ScriptedSink sink{threads};
-  AudioEngine engine{chip, ring, sink, threads};
+  AudioEngine engine{ring, sink, threads};
 };
 
 bool all_zero(const std::vector<uint8_t>& bytes) {
@@ -45,7 +43,7 @@ bool all_zero(const std::vector<uint8_t>& bytes) {
   return true;
 }
 
-TEST_F(AudioEngineTest, StartQueuesSixSilentBuffersInOrderAtTheQuarteredLevels) {
+TEST_F(AudioEngineTest, StartQueuesSixSilentBuffersInOrder) {
   ASSERT_TRUE(engine.start());
 
   EXPECT_EQ(threads.threads_started, 1);
@@ -62,7 +60,6 @@ TEST_F(AudioEngineTest, StartQueuesSixSilentBuffersInOrderAtTheQuarteredLevels) 
     EXPECT_EQ(sink.writes[i].bytes.size(), 6144u);
     EXPECT_TRUE(all_zero(sink.writes[i].bytes));
   }
-  EXPECT_EQ(chip.volume_table, quartered_levels());
   EXPECT_EQ(quartered_levels()[15], 2730);
   EXPECT_EQ(quartered_levels()[1], 30);
 
@@ -72,12 +69,11 @@ TEST_F(AudioEngineTest, StartQueuesSixSilentBuffersInOrderAtTheQuarteredLevels) 
   EXPECT_EQ(sink.calls.size(), expected.size());
 }
 
-TEST_F(AudioEngineTest, ADeviceThatWontOpenEndsTheRefillThreadAndKeepsTheFullLevels) {
+TEST_F(AudioEngineTest, ADeviceThatWontOpenEndsTheRefillThread) {
   sink.fail_open = true;
   EXPECT_FALSE(engine.start());
 
   EXPECT_EQ(sink.calls, std::vector<std::string>{"open"});
-  EXPECT_EQ(chip.volume_table, kFullLevels);
   ASSERT_EQ(threads.queue.size(), 1u);
   EXPECT_EQ(threads.queue.front().id, kMessageDeviceClosed);
   EXPECT_EQ(run_refill_thread(), 1);
@@ -87,7 +83,6 @@ TEST_F(AudioEngineTest, AThreadThatCantBeCreatedLeavesTheDeviceAlone) {
   threads.fail_start = true;
   EXPECT_FALSE(engine.start());
   EXPECT_TRUE(sink.calls.empty());
-  EXPECT_EQ(chip.volume_table, kFullLevels);
 }
 
 TEST_F(AudioEngineTest, ReturnedBuffersCarryWhatTheRingHeldOrSilence) {
@@ -267,10 +262,9 @@ class InstantDevice final : public AudioSink {
 
 TEST(AudioEngineThreaded, EveryFrameReachesTheDeviceInOrderAndStopEndsTheThread) {
   SampleRing ring;
-  Chip chip{ring};
   PosixThreads threads{PosixThreads::Waiting::ByJoin};
   InstantDevice device{threads};
-  AudioEngine engine{chip, ring, device, threads};
+  AudioEngine engine{ring, device, threads};
   ASSERT_TRUE(engine.start());
 
   // The main thread produces numbered frames as fast as the ring takes them.

@@ -7,7 +7,24 @@
 #include <cstring>
 #include <vector>
 
+#include "psg/point_sampler.h"
+
 namespace {
+
+// The chip with the exact model's sampler after it, tick by tick.
+struct SampledChip {
+  SampleRing ring;
+  Chip chip;
+  PointSampler sampler{ring};
+  void reset() {
+    chip.reset();
+    sampler.reset();
+  }
+  void tick() {
+    chip.tick();
+    sampler.step(chip);
+  }
+};
 
 class ChipTest : public testing::Test {
  protected:
@@ -22,15 +39,13 @@ class ChipTest : public testing::Test {
     auto last = probe();
     for (int t = 1; t <= n; ++t) {
       chip.tick();
-      ring.reset();  // keep room for frames; the ring is not under test here
       const auto now = probe();
       if (now != last) ticks.push_back(t);
       last = now;
     }
     return ticks;
   }
-  SampleRing ring;
-  Chip chip{ring};
+  Chip chip;
 };
 
 TEST_F(ChipTest, TonePeriodsCombineBothRegistersOfAPair) {
@@ -195,8 +210,7 @@ TEST_F(ChipTest, NoiseRegisterSequenceAndOutputToggles) {
 
 // The envelope levels of one shape: at the restart, then after each step.
 std::vector<int> envelope_levels(int shape, int steps) {
-  SampleRing ring;
-  Chip chip(ring);
+  Chip chip;
   chip.write_register(11, 1);  // 16 ticks per step
   chip.write_register(13, static_cast<uint8_t>(shape));
   std::vector<int> levels{chip.envelope.position};
@@ -240,8 +254,7 @@ TEST(Envelope, EveryShapeFollowsItsLevelSequence) {
 }
 
 TEST(Envelope, StepsLandOnMultiplesOfThePeriod) {
-  SampleRing ring;
-  Chip chip(ring);
+  Chip chip;
   chip.write_register(11, 1);
   chip.write_register(13, 12);
   std::vector<int> step_ticks;
@@ -258,8 +271,7 @@ TEST(Envelope, StepsLandOnMultiplesOfThePeriod) {
 }
 
 TEST(Envelope, HeldShapeThirteenRefreshesAmplitudesOnceThenNeverAgain) {
-  SampleRing ring;
-  Chip chip(ring);
+  Chip chip;
   chip.install_volume_table(kFullLevels);
   chip.write_register(8, 0x10);
   chip.write_register(11, 1);
@@ -275,8 +287,7 @@ TEST(Envelope, HeldShapeThirteenRefreshesAmplitudesOnceThenNeverAgain) {
 }
 
 TEST(Envelope, LeavingEnvelopeModeKeepsTheWrittenLevel) {
-  SampleRing ring;
-  Chip chip(ring);
+  Chip chip;
   chip.install_volume_table(kFullLevels);
   chip.write_register(8, 0x10);
   chip.write_register(11, 1);
@@ -320,8 +331,7 @@ TEST(Mixer, GatesAndStereoPlacement) {
       {{10920, 10920, 10920}, {1, 1, 1}, {0, 0, 0}, {0, 0, 0}, 8, 0, 0, -21840, -21840},
   };
   for (const MixCase& c : cases) {
-    SampleRing ring;
-    Chip chip(ring);
+    Chip chip;
     for (int i = 0; i < 3; ++i) {
       ToneChannel& ch = chip.channels[static_cast<size_t>(i)];
       ch.amplitude = c.amplitude[i];
@@ -341,13 +351,13 @@ TEST(Mixer, GatesAndStereoPlacement) {
 }
 
 TEST(Resampler, FramesFallDueAtTicks23_46_69_91_114) {
-  SampleRing ring;
-  Chip chip(ring);
-  chip.reset();
+  SampledChip sampled;
+  SampleRing& ring = sampled.ring;
+  sampled.reset();
   std::vector<int> frame_ticks;
   uint32_t last = 0;
   for (int t = 1; t <= 114; ++t) {
-    chip.tick();
+    sampled.tick();
     if (ring.fill_level() != last) frame_ticks.push_back(t);
     last = ring.fill_level();
   }
@@ -355,14 +365,15 @@ TEST(Resampler, FramesFallDueAtTicks23_46_69_91_114) {
 }
 
 TEST(Resampler, FramesArePointSamplesOfTheTickTheyFallOn) {
-  SampleRing ring;
-  Chip chip(ring);
+  SampledChip sampled;
+  SampleRing& ring = sampled.ring;
+  Chip& chip = sampled.chip;
   chip.install_volume_table(kFullLevels);
-  chip.reset();
+  sampled.reset();
   chip.write_register(7, 0x3E);  // tone on A only
   chip.write_register(8, 0x0F);
   chip.write_register(0, 2);  // flips at ticks 1, 16, 32, 48, ...
-  for (int t = 0; t < 114; ++t) chip.tick();
+  for (int t = 0; t < 114; ++t) sampled.tick();
   // No averaging: each frame is the square wave's level at ticks 23, 46, 69,
   // 91 and 114, all at full amplitude.
   const int expected[] = {-10920, 10920, 10920, -10920, -10920};
@@ -374,41 +385,42 @@ TEST(Resampler, FramesArePointSamplesOfTheTickTheyFallOn) {
 }
 
 TEST(Resampler, OneSecondOfChipTimeMakesExactly44100Frames) {
-  SampleRing ring;
-  Chip chip(ring);
-  chip.reset();
+  SampledChip sampled;
+  SampleRing& ring = sampled.ring;
+  sampled.reset();
   uint32_t frames = 0;
   uint8_t scratch[SampleRing::kDrainBytes];
   for (int t = 0; t < 1000000; ++t) {
-    chip.tick();
+    sampled.tick();
     if (ring.fill_level() >= SampleRing::kDrainBytes) frames += ring.drain(scratch) / 4;
   }
   frames += ring.fill_level() / 4;
   EXPECT_EQ(frames, 44100u);
-  EXPECT_EQ(chip.accumulator, 0u);
+  EXPECT_EQ(sampled.sampler.accumulator, 0u);
 }
 
 TEST(Resampler, AFullRingDropsTheFrameAndRaisesTheDrift) {
-  SampleRing ring;
-  Chip chip(ring);
-  chip.reset();
+  SampledChip sampled;
+  SampleRing& ring = sampled.ring;
+  sampled.reset();
   ring.set_offsets_for_test(4, 0);  // 12287 frames held: full
   for (int16_t drift : {0, 95, 100}) {
     ring.set_drift_correction(drift);
-    for (int t = 0; t < 23; ++t) chip.tick();
+    for (int t = 0; t < 23; ++t) sampled.tick();
     EXPECT_EQ(ring.write_offset(), 0u);
     EXPECT_EQ(ring.ring_state(), SampleRing::kStateDropped);
     EXPECT_EQ(ring.drift_correction(), std::min(drift + 10, 100));
-    chip.accumulator = 0;
+    sampled.sampler.accumulator = 0;
   }
 }
 
 TEST(Resampler, StoresSamplesLittleEndian) {
-  SampleRing ring;
-  Chip chip(ring);
-  chip.reset();
+  SampledChip sampled;
+  SampleRing& ring = sampled.ring;
+  Chip& chip = sampled.chip;
+  sampled.reset();
   chip.channels[0].amplitude = 120;  // tone and noise off: -120 on the left
-  for (int t = 0; t < 23; ++t) chip.tick();
+  for (int t = 0; t < 23; ++t) sampled.tick();
   const uint8_t* frame = ring.storage();
   EXPECT_EQ(frame[0], 0x88);
   EXPECT_EQ(frame[1], 0xFF);

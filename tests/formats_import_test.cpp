@@ -103,6 +103,25 @@ TEST(SongImport, EveryYmVariantReplaysToItsFramesAtTheirTimes) {
   EXPECT_EQ(import(little).info.loop_frame, 7);
 }
 
+// For an engine at the song's own clock: the song's values untouched (period
+// 0 stays 0), at each frame's time in cycles of the 2 MHz clock, and no
+// envelope restart counted, since that chip restarts on register 13 alone.
+TEST(SongImport, SourceChipWritesKeepTheSongsValuesAtItsOwnClock) {
+  const auto frames = random_frames(200, false, 3);
+  ImportOptions options;
+  options.source_chip = true;
+  const ImportResult result = import_song(ym_file(ym_recipe("YM5!"), frames), options);
+  ASSERT_EQ(result.status, ImportStatus::Ok) << result.error;
+  EXPECT_EQ(result.info.chip_type, "ym");
+  EXPECT_EQ(result.info.restarts_added, 0u);
+  for (size_t i = 0; i < frames.size(); ++i) {
+    const auto regs = replay(result.writes, i * 2000000 / 50);
+    for (int reg = 0; reg < 13; ++reg)
+      ASSERT_EQ(regs[reg], frames[i][reg]) << "frame " << i << " register " << reg;
+  }
+  EXPECT_EQ(result.writes.back().time, frames.size() * 2000000 / 50);
+}
+
 TEST(SongImport, Ym2FramesKeepTheirOwnRules) {
   // Bit 7 of register 10 starts a digidrum missing from the file (voice C
   // silent); register 12 is its timer, never the envelope's; a register 13

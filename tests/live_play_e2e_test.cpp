@@ -17,13 +17,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "audio/rig.h"
 #include "common/register_log.h"
-#include "psg/chip.h"
-#include "psg/sample_ring.h"
 #include "tests/support/logs.h"
 #include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
@@ -124,12 +124,13 @@ std::string make_log(int milliseconds) {
 // The frames the emulator makes from the log at the quartered levels, as live
 // play makes them when the ring never fills.
 std::vector<uint32_t> render_frames(const std::string& path) {
-  static SampleRing ring;
-  static Chip chip(ring);
+  auto rig = std::make_unique<ExactRig>(EngineKind::Ticks);
+  SampleRing& ring = rig->ring();
+  ExactEngine& engine = rig->engine();
   std::vector<uint32_t> frames;
   RegisterLog log;
   if (!open_register_log(log, path.c_str(), LogOpenRules::Player)) return frames;
-  chip.install_volume_table(quartered_levels());
+  engine.install_volume_table(quartered_levels());
   uint8_t reg = 0;
   uint8_t value = 0;
   uint32_t delay = 0;
@@ -144,14 +145,14 @@ std::vector<uint32_t> render_frames(const std::string& path) {
     }
   };
   if (log.event_reader(nullptr, &reg, &value)) {
-    chip.reset();
-    chip.write_register(reg, value);
+    engine.reset();
+    engine.write_register(reg, value);
     while (log.event_reader(&delay, &reg, &value)) {
-      for (; delay != 0; --delay) {
-        chip.tick();
-        if (ring.fill_level() > SampleRing::kHighWater) take();
+      while (delay != 0) {
+        delay -= engine.run(delay);
+        if (ring_wants_emptying(ring)) take();
       }
-      chip.write_register(reg, value);
+      engine.write_register(reg, value);
     }
     take();
   }

@@ -44,8 +44,7 @@ TEST(LogWriter, WrittenLogsReadBackAsTheWritesInMemory) {
 
       RegisterLog from_file;
       ASSERT_TRUE(open_register_log(from_file, path.c_str(), LogOpenRules::Player));
-      RegisterLog in_memory;
-      open_register_log(in_memory, writes);
+      TimedWriteSource in_memory(writes);
       EXPECT_EQ(read_all_events(from_file), read_all_events(in_memory))
           << "seed " << seed;
       from_file.close();

@@ -8,27 +8,29 @@
 #include <string>
 
 #include "common/messages.h"
+#include "common/register_log.h"
 #include "tests/support/fake_audio.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
 // A play loop with its chip and engine on the scripted device and fake clock.
-struct LiveRig {
+struct FakeLiveRig {
   SampleRing ring;
-  Chip chip{ring};
+  TickEngine exact{ring};
+  Chip& chip = exact.chip();
   FakeThreads threads;
   ScriptedSink sink{threads};
-  AudioEngine engine{chip, ring, sink, threads};
+  AudioEngine engine{ring, sink, threads};
   FakeClock clock;
-  PlayLoop loop{chip, ring, engine, clock};
+  PlayLoop loop{exact, engine, clock};
 };
 
-class PlayLoopTest : public testing::Test, protected LiveRig {
+class PlayLoopTest : public testing::Test, protected FakeLiveRig {
  protected:
   PlayLoopTest() {
     set_program_name("Zarnik");
-    chip.install_volume_table(kFullLevels);
+    exact.install_volume_table(kFullLevels);
   }
 
   // Plays a text log whose lines follow the magic; returns the exit code and
@@ -58,6 +60,8 @@ TEST_F(PlayLoopTest, ADeviceThatWontOpenEndsPlayWithCodeThreeAndNothingToStop) {
   EXPECT_EQ(out, "Starting to play [song.txt]\n");
   EXPECT_EQ(err, "Zarnik: Can't start sound engine\n");
   EXPECT_EQ(sink.count("close"), 0);
+  // The levels stay the full ones: only an open device gets the quartered.
+  EXPECT_EQ(chip.volume_table, kFullLevels);
 }
 
 TEST_F(PlayLoopTest, ALogWithoutEventsStopsTheEngineAndEndsWithCodeFour) {
@@ -90,6 +94,7 @@ TEST_F(PlayLoopTest, PlaysEveryTickAtTheQuarteredLevelsThenStops) {
   bool wrapped = false;
   ring.copy_out(reinterpret_cast<uint8_t*>(frame), 4, &wrapped);
   EXPECT_EQ(frame[0], -2730);
+  EXPECT_EQ(chip.volume_table, quartered_levels());
   EXPECT_EQ(chip.registers[8], 0x0F);
   EXPECT_TRUE(engine.stopping());
   EXPECT_EQ(sink.count("close"), 1);
@@ -121,7 +126,7 @@ TEST_F(PlayLoopTest, PacesOnlyWhileTheDriftCorrectionIsOutsideFiftyEitherWay) {
 // Pacing on its own: the fake counter runs at 1 GHz and moves one microsecond
 // per yield and to the deadline of a sleep, so the reference a call ends with
 // shows exactly where the wait stopped.
-class PacingTest : public testing::Test, protected LiveRig {
+class PacingTest : public testing::Test, protected FakeLiveRig {
  protected:
   // Sets the state as if the last call ended at time 0 after `since` ticks
   // and `real_us` microseconds have passed since.

@@ -5,8 +5,9 @@
 
 #include <string>
 
-#include "audio/wav_renderer.h"
+#include "audio/rig.h"
 #include "common/messages.h"
+#include "common/register_log.h"
 #include "converter/converter.h"
 #include "tests/support/faulty_input.h"
 #include "tests/support/logs.h"
@@ -24,10 +25,8 @@ int run(const TempDir& dir, bool render, InputFiles& input) {
   }
   RegisterLog log;
   if (!open_register_log(log, in.c_str(), LogOpenRules::Player, input)) return 2;
-  SampleRing ring;
-  Chip chip(ring);
-  chip.install_volume_table(kFullLevels);
-  const int code = WavRenderer(chip, ring).render(log, in.c_str(), out.c_str());
+  ExactRig rig(EngineKind::Stretches);
+  const int code = rig.render(log, in.c_str(), out.c_str());
   log.close();
   return code;
 }

@@ -2,8 +2,9 @@
 // bytes: the main flow adds nothing and loses nothing on the way.
 #include <gtest/gtest.h>
 
-#include "audio/wav_renderer.h"
+#include "audio/rig.h"
 #include "common/messages.h"
+#include "common/register_log.h"
 #include "tests/support/process.h"
 #include "tests/support/random_log.h"
 #include "tests/support/temp_dir.h"
@@ -11,15 +12,12 @@
 namespace {
 
 std::string render_in_process(const std::string& log_path, const std::string& wav_path) {
-  SampleRing ring;
-  Chip chip(ring);
-  chip.install_volume_table(kFullLevels);
-  WavRenderer renderer(chip, ring);
+  ExactRig rig(EngineKind::Stretches);
   RegisterLog log;
   set_program_name("Zarnik");
   if (!open_register_log(log, log_path.c_str(), LogOpenRules::Player)) return "";
   testing::internal::CaptureStdout();
-  const int code = renderer.render(log, log_path.c_str(), wav_path.c_str());
+  const int code = rig.render(log, log_path.c_str(), wav_path.c_str());
   testing::internal::GetCapturedStdout();
   log.close();
   return code == 0 ? read_file(wav_path) : "";

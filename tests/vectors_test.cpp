@@ -79,6 +79,7 @@ INSTANTIATE_TEST_SUITE_P(All, ReferenceVector, testing::ValuesIn(load_vectors())
                          });
 
 TEST(ReferenceVectors, AllTwelveAreListed) {
+  if (std::string(VECTORS_DIR).empty()) GTEST_SKIP() << "no shared test data";
   EXPECT_EQ(load_vectors().size(), 12u);
 }
 

@@ -9,6 +9,8 @@
 #include <string>
 
 #include "common/messages.h"
+#include "common/register_log.h"
+#include "psg/stretch_engine.h"
 #include "tests/support/faulty_files.h"
 #include "tests/support/logs.h"
 #include "tests/support/temp_dir.h"
@@ -29,9 +31,9 @@ class Renderer : public testing::Test {
                    uint32_t max_data_bytes = kWavMaxDataBytes) {
     write_file(dir_.file("song.txt"), log_text);
     SampleRing ring;
-    Chip chip(ring);
-    chip.install_volume_table(kFullLevels);
-    WavRenderer renderer(chip, ring, files);
+    StretchEngine engine(ring);
+    engine.install_volume_table(kFullLevels);
+    WavRenderer renderer(files);
     renderer.max_data_bytes = max_data_bytes;
     RegisterLog log;
     set_program_name("Zarnik");
@@ -40,7 +42,8 @@ class Renderer : public testing::Test {
     testing::internal::CaptureStderr();
     testing::internal::CaptureStdout();
     RenderRun run{};
-    run.code = renderer.render(log, dir_.file("song.txt").c_str(), out_path().c_str());
+    run.code =
+        renderer.render(log, engine, dir_.file("song.txt").c_str(), out_path().c_str());
     run.out = testing::internal::GetCapturedStdout();
     run.err = testing::internal::GetCapturedStderr();
     log.close();

@@ -31,11 +31,14 @@ inline std::ostream& operator<<(std::ostream& out, const LogEvent& e) {
 }
 
 // Reads the whole log as a driver does: the first event without a delay.
-inline std::vector<LogEvent> read_all_events(RegisterLog& log) {
+inline std::vector<LogEvent> read_all_events(WriteSource& source) {
   std::vector<LogEvent> read;
   LogEvent e{};
-  if (!log.event_reader(nullptr, &e.reg, &e.value)) return read;
+  if (!source.first_write(&e.reg, &e.value)) return read;
   read.push_back(e);
-  while (log.event_reader(&e.delay, &e.reg, &e.value)) read.push_back(e);
+  for (uint64_t delay = 0; source.next_write(&delay, &e.reg, &e.value);) {
+    e.delay = static_cast<uint32_t>(delay);
+    read.push_back(e);
+  }
   return read;
 }

@@ -1,0 +1,88 @@
+#include "audio/wav_output.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "audio/wav_header.h"
+#include "common/files.h"
+
+namespace {
+
+// What a stream's header says of sizes it cannot know.
+constexpr uint32_t kStreamedSize = 0xFFFFFFFFu;
+
+}  // namespace
+
+bool WavOutput::fail(const char* what) {
+  why_ = std::string(what) + ": " + std::strerror(errno != 0 ? errno : EIO);
+  return false;
+}
+
+bool WavOutput::open(const char* path, uint32_t frame_rate) {
+  data_bytes_ = 0;
+  to_stdout_ = std::strcmp(path, "-") == 0;
+  errno = 0;
+  if (to_stdout_) {
+    set_binary_mode(stdout);
+    stream_ = stdout;
+  } else {
+    stream_ = output_.begin(path);
+    if (stream_ == nullptr) return fail("can't create");
+  }
+  // Only a file of ours, renamed into place at the end, can be patched.
+  streamed_ = to_stdout_ || output_.mode() != AtomicOutput::Mode::Temporary;
+  WavHeader header = make_wav_header_template(frame_rate);
+  if (streamed_) {
+    store_le32(header.riff + kWavRiffSizeOffset, kStreamedSize);
+    store_le32(header.data + 4, kStreamedSize);
+  }
+  if (files_.write(stream_, &header, sizeof header) != sizeof header) {
+    return fail("can't write");
+  }
+  return true;
+}
+
+bool WavOutput::write(const uint8_t* frames, size_t bytes) {
+  if (!streamed_ && data_bytes_ + bytes > kWavMaxDataBytes) {
+    errno = EFBIG;
+    return fail("too much sound for one WAV file");
+  }
+  errno = 0;
+  if (files_.write(stream_, frames, bytes) != bytes) return fail("can't write");
+  data_bytes_ += bytes;
+  return true;
+}
+
+bool WavOutput::finish() {
+  errno = 0;
+  if (to_stdout_) {
+    stream_ = nullptr;
+    return files_.flush(stdout) || fail("can't write");
+  }
+  if (!streamed_) {
+    uint8_t size[4];
+    store_le32(size, static_cast<uint32_t>(data_bytes_));
+    if (!files_.seek(stream_, kWavDataSizeOffset) ||
+        files_.write(stream_, size, sizeof size) != sizeof size ||
+        !files_.seek(stream_, kWavRiffSizeOffset)) {
+      abandon();
+      return fail("can't write");
+    }
+    store_le32(size, static_cast<uint32_t>(data_bytes_ + kWavRiffOverhead));
+    if (files_.write(stream_, size, sizeof size) != sizeof size) {
+      abandon();
+      return fail("can't write");
+    }
+  }
+  stream_ = nullptr;
+  return output_.commit() || fail("can't complete");
+}
+
+void WavOutput::abandon() {
+  if (to_stdout_) {
+    stream_ = nullptr;
+    return;
+  }
+  output_.discard();
+  stream_ = nullptr;
+}
