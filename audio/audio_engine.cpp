@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-bool AudioEngine::start() {
+bool AudioEngine::start(bool primed) {
   stopping_.store(0, std::memory_order_release);
 
   const ThreadId refill_id = threads_.start_thread(refill_entry, this);
@@ -15,7 +15,8 @@ bool AudioEngine::start() {
     return false;
   }
 
-  // The device starts with 209 ms of silence, while the chip fills the ring.
+  // The device starts with 209 ms of silence, while the chip fills the ring;
+  // or with what the ring holds already.
   for (int i = 0; i < kBufferCount; ++i) {
     uint8_t* data = storage_ + i * kBufferBytes;
     std::memset(data, 0, kBufferBytes);
@@ -23,6 +24,13 @@ bool AudioEngine::start() {
     header = SinkBuffer{};
     header.data = data;
     header.length = kBufferBytes;
+    if (primed) {
+      bool wrapped = false;
+      uint32_t count = ring_.copy_out(data, kBufferBytes, &wrapped);
+      if (wrapped && count < kBufferBytes) {
+        count += ring_.copy_out(data + count, kBufferBytes - count, &wrapped);
+      }
+    }
     sink_.prepare(&header);
   }
   for (SinkBuffer& header : headers_) sink_.write(&header);

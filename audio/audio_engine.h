@@ -26,9 +26,11 @@ class AudioEngine {
       : ring_(ring), sink_(sink), threads_(threads) {}
 
   // Starts the refill thread, opens the device and queues six buffers of
-  // silence. Returns false when the thread or the device can't be had. The
-  // levels the chip plays at are the caller's to install once this worked.
-  bool start();
+  // silence, or with `primed` of what the ring holds (silence where it runs
+  // out), so that sound starts at once. Returns false when the thread or the
+  // device can't be had. The levels the chip plays at are the caller's to
+  // install once this worked.
+  bool start(bool primed = false);
 
   // Stops queuing, pauses the device, takes every buffer back and closes the
   // device, retrying while it is still playing. What was queued or still in

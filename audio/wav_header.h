@@ -30,7 +30,7 @@ WavHeader make_wav_header_template(uint32_t frame_rate = 44100);
 // before the samples, with 0xFFFFFFFF for the RIFF and data sizes, which
 // means "up to the end of the stream" to readers that take WAV from a pipe
 // (aplay, sox, ffmpeg).
-WavHeader make_streaming_wav_header();
+WavHeader make_streaming_wav_header(uint32_t frame_rate = 44100);
 
 // Stores value little-endian in four bytes.
 void store_le32(uint8_t* bytes, uint32_t value);

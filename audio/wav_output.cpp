@@ -6,13 +6,6 @@
 #include "audio/wav_header.h"
 #include "common/files.h"
 
-namespace {
-
-// What a stream's header says of sizes it cannot know.
-constexpr uint32_t kStreamedSize = 0xFFFFFFFFu;
-
-}  // namespace
-
 bool WavOutput::fail(const char* what) {
   why_ = std::string(what) + ": " + std::strerror(errno != 0 ? errno : EIO);
   return false;
@@ -31,11 +24,8 @@ bool WavOutput::open(const char* path, uint32_t frame_rate) {
   }
   // Only a file of ours, renamed into place at the end, can be patched.
   streamed_ = to_stdout_ || output_.mode() != AtomicOutput::Mode::Temporary;
-  WavHeader header = make_wav_header_template(frame_rate);
-  if (streamed_) {
-    store_le32(header.riff + kWavRiffSizeOffset, kStreamedSize);
-    store_le32(header.data + 4, kStreamedSize);
-  }
+  const WavHeader header = streamed_ ? make_streaming_wav_header(frame_rate)
+                                     : make_wav_header_template(frame_rate);
   if (files_.write(stream_, &header, sizeof header) != sizeof header) {
     return fail("can't write");
   }

@@ -11,6 +11,7 @@
 #include "common/messages.h"
 #include "common/program_start.h"
 #include "common/version.h"
+#include "mova/listen.h"
 
 namespace {
 
@@ -27,9 +28,26 @@ constexpr CommandHelp kCommands[] = {
      "The format is recognised from the content. --clock and --rate override the\n"
      "chip clock and frame rate the file states. Prints a one-line summary to the\n"
      "standard error."},
-    {"play", "mova play SONG [-o OUT.wav] [--clock HZ] [--rate HZ]",
-     "Imports the song in memory and plays it on the sound device, or renders it\n"
-     "into a WAV file with -o, exactly as zarnik plays or renders the imported log."},
+    {"play",
+     "mova play ARG... [-o OUT] [--loops N] [--fade S] [--shuffle] [--seed N]\n"
+     "                 [--repeat] [--exact] [--clock HZ] [--rate HZ]",
+     "Plays songs, register logs, folders (searched recursively, sorted by path)\n"
+     "and M3U playlists on the sound device, one after another. On a terminal a\n"
+     "status line shows title, author, time and loops; keys: space pause, Left\n"
+     "and Right seek 5 s, Up and Down 60 s, n next, p previous, q quit. A song\n"
+     "with a loop point plays its loop --loops times (2) and fades out over\n"
+     "--fade seconds (8); a log or a song without a loop plays once. With -o\n"
+     "one song goes into a file: FLAC for a name ending in .flac, else WAV (-o -:\n"
+     "a WAV stream on the standard output). --exact plays the exact model, the\n"
+     "one zarnik plays: with --loops 1 --fade 0 the bytes of mova import and\n"
+     "zarnik -o."},
+    {"render",
+     "mova render ARG... -d DIR [--format wav|flac] [-j N] [--loops N] [--fade S]\n"
+     "                   [--shuffle] [--seed N] [--exact] [--clock HZ] [--rate HZ]",
+     "Renders every song of the list into DIR, each named after its file with the\n"
+     "extension replaced (two songs of one name get distinct names), on N worker\n"
+     "threads (one per core). A summary line at the end; the exit code is the\n"
+     "highest of the songs'."},
     {"dump", "mova dump LOG.bin [-o OUT]",
      "Turns a binary register log into the text form; tubrel turns the result back\n"
      "into the same bytes. Says so when it cannot (a log that ends early, records\n"
@@ -51,8 +69,9 @@ void print_overview() {
       "Output goes to the file named by -o, or to the standard output when -o is\n"
       "absent or -. Exit codes: 0 done; 1 problems found (check, dump); 2 an input\n"
       "can't be read or is no log or song; 3 the output can't be created or is an\n"
-      "input; 4 to 8 play: as zarnik; 9 a malformed song; 10 writing the output\n"
-      "failed; 11 the song does not fit the log form; 64 command-line error.\n");
+      "input, or the sound device can't start; 9 a malformed song; 10 writing the\n"
+      "output failed; 11 the song does not fit the log form; 64 command-line error;\n"
+      "130 stopped by Ctrl-C. A list gives the highest code of its songs.\n");
 }
 
 const CommandHelp* find_command(std::string_view name) {
@@ -100,15 +119,78 @@ struct Arguments {
   bool help = false;
   uint32_t clock_hz = 0;
   double rate_hz = 0;
+  ListenOptions listen;
 };
+
+// Whether the command is one of the listening ones.
+bool is_listening(const CommandHelp& command) {
+  return command.name == std::string_view("play") ||
+         command.name == std::string_view("render");
+}
+
+// A whole number from min to max.
+bool parse_count(const char* text, long min, long max, long* result) {
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || value < min || value > max) return false;
+  *result = value;
+  return true;
+}
+
+// Takes a listening option at argv[i] (and its value): 0 when taken, -1 when
+// it is none of them, else the exit code.
+int take_listening_option(const CommandHelp& command, int argc, const char* const* argv,
+                          int& i, ListenOptions& listen) {
+  const std::string_view name = argv[i];
+  const bool render = command.name == std::string_view("render");
+  if (name == "--shuffle") return listen.shuffle = true, 0;
+  if (name == "--repeat" && !render) return listen.repeat = true, 0;
+  if (name == "--exact") return listen.exact = true, 0;
+  const bool valued = name == "--loops" || name == "--fade" || name == "--seed" ||
+                      (render && (name == "-d" || name == "--format" || name == "-j"));
+  if (!valued) return -1;
+  if (i + 1 >= argc) return usage_error(command, "a value must follow ", argv[i]);
+  const char* value = argv[++i];
+  long number = 0;
+  char* end = nullptr;
+  if (name == "--loops") {
+    if (!parse_count(value, 1, 1000, &number))
+      return usage_error(command, "--loops takes 1 to 1000, not ", value);
+    listen.length.loops = static_cast<int>(number);
+  } else if (name == "--fade") {
+    const double seconds = std::strtod(value, &end);
+    if (end == value || *end != '\0' || !std::isfinite(seconds) || seconds < 0 ||
+        seconds > 3600)
+      return usage_error(command, "--fade takes 0 to 3600 seconds, not ", value);
+    listen.length.fade_s = seconds;
+  } else if (name == "--seed") {
+    const unsigned long long seed = std::strtoull(value, &end, 10);
+    if (end == value || *end != '\0' || value[0] == '-')
+      return usage_error(command, "--seed takes a whole number, not ", value);
+    listen.seed = seed;
+    listen.seeded = true;
+  } else if (name == "-d") {
+    listen.folder = value;
+  } else if (name == "--format") {
+    if (std::strcmp(value, "wav") != 0 && std::strcmp(value, "flac") != 0)
+      return usage_error(command, "--format takes wav or flac, not ", value);
+    listen.flac = std::strcmp(value, "flac") == 0;
+  } else {
+    if (!parse_count(value, 1, 256, &number))
+      return usage_error(command, "-j takes 1 to 256, not ", value);
+    listen.jobs = static_cast<int>(number);
+  }
+  return 0;
+}
 
 // Takes the option at argv[i] (and its value); returns 0, or the exit code.
 int take_option(const CommandHelp& command, int argc, const char* const* argv, int& i,
                 Arguments& arguments) {
   const std::string_view name = argv[i];
-  const bool song = command.name == std::string_view("import") ||
-                    command.name == std::string_view("play");
-  const bool takes_output = song || command.name == std::string_view("dump");
+  const bool song = command.name == std::string_view("import") || is_listening(command);
+  const bool takes_output = command.name == std::string_view("import") ||
+                            command.name == std::string_view("play") ||
+                            command.name == std::string_view("dump");
   if (name == "--help" || name == "-h") {
     arguments.help = true;
     return 0;
@@ -116,6 +198,10 @@ int take_option(const CommandHelp& command, int argc, const char* const* argv, i
   if (name == "--binary" && command.name == std::string_view("import")) {
     arguments.binary = true;
     return 0;
+  }
+  if (is_listening(command)) {
+    const int code = take_listening_option(command, argc, argv, i, arguments.listen);
+    if (code >= 0) return code;
   }
   const bool valued =
       (name == "-o" && takes_output) || ((name == "--clock" || name == "--rate") && song);
@@ -157,7 +243,7 @@ int parse_arguments(const CommandHelp& command, int argc, const char* const* arg
 
 int run_command(const CommandHelp& command, const Arguments& arguments) {
   const std::string_view name = command.name;
-  const bool one_file = name == "import" || name == "play" || name == "dump";
+  const bool one_file = name == "import" || name == "dump";
   if (arguments.files.empty()) return usage_error(command, "no file named", "");
   if (one_file && arguments.files.size() > 1) {
     return usage_error(command, "only one file allowed: ", arguments.files[1]);
@@ -165,18 +251,24 @@ int run_command(const CommandHelp& command, const Arguments& arguments) {
   if (name == "info") return info_command(arguments.files);
   if (name == "check") return check_command(arguments.files);
   if (name == "dump") return dump_command(arguments.files[0], arguments.output_path);
+  if (is_listening(command)) {
+    ListenOptions listen = arguments.listen;
+    listen.inputs.assign(arguments.files.begin(), arguments.files.end());
+    listen.output_path = arguments.output_path;
+    listen.clock_hz = arguments.clock_hz;
+    listen.rate_hz = arguments.rate_hz;
+    if (name == "play") return listen_play(listen);
+    if (listen.folder == nullptr)
+      return usage_error(command, "-d DIR names the folder", "");
+    return listen_render(listen);
+  }
   SongCommand song;
   song.song_path = arguments.files[0];
   song.output_path = arguments.output_path;
   song.binary = arguments.binary;
   song.clock_hz = arguments.clock_hz;
   song.rate_hz = arguments.rate_hz;
-  if (name == "import") return import_command(song);
-  // A WAV file is completed by seeking back to its header: it needs a file.
-  if (song.output_path != nullptr && std::strcmp(song.output_path, "-") == 0) {
-    return usage_error(command, "a WAV file can't go to the standard output", "");
-  }
-  return play_command(song);
+  return import_command(song);
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "audio/rig.h"
 #include "common/files.h"
 #include "common/log_writer.h"
 #include "common/write_source.h"
@@ -100,10 +99,6 @@ int read_file_head(const char* path, std::vector<uint8_t>& bytes, size_t max_byt
   return kMovaOk;
 }
 
-namespace {
-
-// Whether a log of the form can carry every write; reports the first one it
-// cannot.
 bool writes_fit(const char* song_path, const std::vector<TimedWrite>& writes,
                 LogForm form) {
   const size_t index = first_unwritable_write(writes, form);
@@ -126,8 +121,6 @@ bool writes_fit(const char* song_path, const std::vector<TimedWrite>& writes,
   return false;
 }
 
-}  // namespace
-
 int import_command(const SongCommand& command) {
   ImportResult result;
   if (const int code = import_song_file(command, result); code != kMovaOk) return code;
@@ -141,25 +134,6 @@ int import_command(const SongCommand& command) {
   if (written != OutputResult::Ok) return report_output(command.output_path, written);
   print_import_summary(command.song_path, result.info);
   return kMovaOk;
-}
-
-int play_command(const SongCommand& command) {
-  ImportResult result;
-  if (const int code = import_song_file(command, result); code != kMovaOk) return code;
-  // The writes play exactly as their text log would: a pause that log cannot
-  // carry is refused here as it is on import.
-  if (!writes_fit(command.song_path, result.writes, LogForm::Text))
-    return kMovaDoesNotFit;
-  print_import_summary(command.song_path, result.info);
-
-  TimedWriteSource source(result.writes);
-  if (command.output_path != nullptr) {
-    ExactRig rig(EngineKind::Stretches);
-    return rig.render(source, command.song_path, command.output_path);
-  }
-  // Kept to the end of the process: see LiveRig.
-  LiveRig* live = new LiveRig;
-  return live->play(source, command.song_path);
 }
 
 int song_info(const char* path) {

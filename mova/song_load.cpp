@@ -22,7 +22,8 @@ int load_log(const std::string& path, LoadedSong& song) {
     return kMovaCantRead;
   }
   song.is_log = true;
-  song.info.format = log.form == LogForm::Text ? "text register log" : "binary register log";
+  song.info.format =
+      log.form == LogForm::Text ? "text register log" : "binary register log";
   uint8_t reg = 0;
   uint8_t value = 0;
   uint64_t time = 0;

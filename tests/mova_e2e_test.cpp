@@ -81,7 +81,8 @@ TEST_F(Mova, CommandsAnswerWithTheirExitCodes) {
       {{"import", "song.psg", "--binary", "--fast"}, 64, "", "unknown option --fast"},
       {{"import", "song.psg", "--clock", "fast"}, 64, "", "the clock must be"},
       {{"dump", "a.bin", "b.bin"}, 64, "", "only one file allowed: b.bin"},
-      {{"play", "song.psg", "-o", "-"}, 64, "", "standard output"},
+      {{"render", "song.psg"}, 64, "", "-d DIR"},
+      {{"play", "song.psg", "--loops", "0"}, 64, "", "--loops takes 1 to 1000"},
       {{"import", "missing.ym"}, 2, "", "mova: missing.ym: can't open"},
       {{"import", "notes.md"}, 2, "", "mova: notes.md: not a song file"},
       {{"import", "cut.psg"}, 9, "", "mova: cut.psg: "},
@@ -156,7 +157,8 @@ TEST_F(Mova, PlayRendersTheBytesOfImportThenZarnik) {
     ASSERT_EQ(run({"import", "song", "--binary", "-o", "song.bin"}).exit_code, 0);
     ASSERT_EQ(run_other(ZARNIK_EXE, {"song.txt", "-o", "zarnik.wav"}).exit_code, 0);
     ASSERT_EQ(run_other(TUBREL_EXE, {"song.txt", "-o", "tubrel.bin"}).exit_code, 0);
-    const ProcessResult played = run({"play", "song", "-o", "mova.wav"});
+    const ProcessResult played =
+        run({"play", "song", "--exact", "--loops", "1", "--fade", "0", "-o", "mova.wav"});
     ASSERT_EQ(played.exit_code, 0) << played.err;
     EXPECT_EQ(read_file(dir_.file("mova.wav")), read_file(dir_.file("zarnik.wav")))
         << imported.err;
