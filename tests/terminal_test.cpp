@@ -22,19 +22,9 @@
 namespace {
 
 const char* key_name(Key key) {
-  switch (key) {
-    case Key::None: return "none";
-    case Key::Space: return "space";
-    case Key::Left: return "left";
-    case Key::Right: return "right";
-    case Key::Up: return "up";
-    case Key::Down: return "down";
-    case Key::Next: return "next";
-    case Key::Previous: return "previous";
-    case Key::Quit: return "quit";
-    case Key::Other: return "other";
-  }
-  return "?";
+  constexpr const char* kNames[] = {"none", "space", "left",     "right", "up",
+                                    "down", "next",  "previous", "quit",  "other"};
+  return kNames[static_cast<int>(key)];
 }
 
 // In the child, on the pseudo-terminal: every key read shown as <name>
