@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "formats/importers.h"
+#include "formats/tracker/pt3_module.h"
 
 namespace {
 
@@ -29,6 +30,9 @@ ImportResult import_plain(std::span<const uint8_t> bytes, const ImportOptions& o
     if (starts_with(bytes, magic)) return import_ym(bytes, options);
   if (starts_with(bytes, "PSG\x1A")) return import_psg(bytes, options);
   if (starts_with(bytes, "Vgm ")) return import_vgm(bytes, options);
+  if (looks_like_pt3(bytes)) return import_pt3(bytes, options);
+  // After the YM magics: a VTX file of a YM chip starts with "YM" too.
+  if (looks_like_vtx(bytes)) return import_vtx(bytes, options);
   ImportResult result;
   result.status = ImportStatus::UnknownFormat;
   if (bytes.size() >= 4 && starts_with(bytes, "YM")) {
@@ -38,7 +42,8 @@ ImportResult import_plain(std::span<const uint8_t> bytes, const ImportOptions& o
     result.error.append(bytes.begin(), bytes.begin() + 4);
     result.error += " is not supported (YM2!, YM3!, YM3b, YM5!, YM6! are)";
   } else {
-    result.error = "not a song file (no YM, PSG, VGM, VGZ or LHA magic)";
+    result.error =
+        "not a song file (no YM, VTX, PSG, VGM, VGZ, LHA or Pro Tracker 3 header)";
   }
   return result;
 }

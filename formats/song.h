@@ -17,6 +17,7 @@
 struct ImportOptions {
   uint32_t clock_hz = 0;
   double rate_hz = 0;
+  bool second_chip = false;  // TurboSound: import the second chip's module
 };
 
 // What a song file holds, as far as its format tells, and what the import did.
@@ -31,6 +32,10 @@ struct SongInfo {
   std::vector<std::string>
       effects;  // YM: "SID voice", "sinus SID", "digidrums", "sync buzzer"
   std::vector<std::string> other_chips;  // VGM: chips other than the PSG present
+  std::vector<std::string> chips;        // TurboSound: one line about each chip's module
+  // VTX: the stereo layout its header names ("mono", "ABC", "ACB", ...), the
+  // default layout of a stereo engine; empty where the format names none.
+  std::string stereo;
   // What the import did, for the one-line summary.
   uint64_t writes = 0;          // writes in the imported log
   uint64_t skipped_writes = 0;  // e.g. VGM writes to a second PSG
