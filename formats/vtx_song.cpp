@@ -113,7 +113,6 @@ ImportResult import_vtx(std::span<const uint8_t> bytes, const ImportOptions& opt
   if (vtx.loop_frame >= frames)
     info.notes.push_back("loop frame " + with_commas(vtx.loop_frame) +
                          " beyond the last frame: no loop");
-  info.notes.push_back("stereo " + vtx.stereo);
   if (vtx.year != 0) info.notes.push_back("year " + std::to_string(vtx.year));
   for (size_t i : {size_t{2}, size_t{3}})
     if (!vtx.texts[i].empty())

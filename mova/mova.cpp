@@ -22,15 +22,19 @@ struct CommandHelp {
 };
 
 constexpr CommandHelp kCommands[] = {
-    {"import", "mova import SONG [-o OUT] [--binary] [--clock HZ] [--rate HZ]",
-     "Imports a YM (YM2!, YM3!, YM3b, YM5!, YM6!; plain or LHA-packed), PSG, VGM or\n"
-     "VGZ song into a register log: the text form, or the binary form with --binary.\n"
+    {"import",
+     "mova import SONG [-o OUT] [--binary] [--clock HZ] [--rate HZ] [--second-chip]",
+     "Imports a YM (YM2!, YM3!, YM3b, YM5!, YM6!; plain or LHA-packed), VTX, PSG, VGM\n"
+     "or VGZ song, or a Pro Tracker 3 module (.pt3, versions 3.0 to 3.7, TurboSound\n"
+     "too), into a register log: the text form, or the binary form with --binary.\n"
      "The format is recognised from the content. --clock and --rate override the\n"
-     "chip clock and frame rate the file states. Prints a one-line summary to the\n"
-     "standard error."},
+     "chip clock and frame rate the file states. A TurboSound file holds two\n"
+     "modules for two chips: the log is the first chip's, or the second's with\n"
+     "--second-chip. Prints a one-line summary to the standard error."},
     {"play", "mova play SONG [-o OUT.wav] [--clock HZ] [--rate HZ]",
      "Imports the song in memory and plays it on the sound device, or renders it\n"
-     "into a WAV file with -o, exactly as zarnik plays or renders the imported log."},
+     "into a WAV file with -o, exactly as zarnik plays or renders the imported log.\n"
+     "Of a TurboSound file it plays the first chip alone, and says so."},
     {"dump", "mova dump LOG.bin [-o OUT]",
      "Turns a binary register log into the text form; tubrel turns the result back\n"
      "into the same bytes. Says so when it cannot (a log that ends early, records\n"
@@ -99,6 +103,7 @@ struct Arguments {
   const char* output_path = nullptr;
   bool binary = false;
   bool help = false;
+  bool second_chip = false;
   uint32_t clock_hz = 0;
   double rate_hz = 0;
 };
@@ -116,6 +121,10 @@ int take_option(const CommandHelp& command, int argc, const char* const* argv, i
   }
   if (name == "--binary" && command.name == std::string_view("import")) {
     arguments.binary = true;
+    return 0;
+  }
+  if (name == "--second-chip" && command.name == std::string_view("import")) {
+    arguments.second_chip = true;
     return 0;
   }
   const bool valued =
@@ -172,6 +181,7 @@ int run_command(const CommandHelp& command, const Arguments& arguments) {
   song.binary = arguments.binary;
   song.clock_hz = arguments.clock_hz;
   song.rate_hz = arguments.rate_hz;
+  song.second_chip = arguments.second_chip;
   if (name == "import") return import_command(song);
   // A WAV file is completed by seeking back to its header: it needs a file.
   if (song.output_path != nullptr && std::strcmp(song.output_path, "-") == 0) {

@@ -26,6 +26,7 @@ struct SongCommand {
   bool binary = false;
   uint32_t clock_hz = 0;  // 0: what the file says
   double rate_hz = 0;
+  bool second_chip = false;  // import: a TurboSound file's second chip
 };
 
 int import_command(const SongCommand& command);

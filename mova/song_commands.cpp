@@ -72,6 +72,7 @@ int import_song_file(const SongCommand& command, ImportResult& result) {
   ImportOptions options;
   options.clock_hz = command.clock_hz;
   options.rate_hz = command.rate_hz;
+  options.second_chip = command.second_chip;
   result = import_song(bytes, options);
   switch (result.status) {
     case ImportStatus::Ok: return kMovaOk;
@@ -133,6 +134,9 @@ int play_command(const SongCommand& command) {
   if (!writes_fit(command.song_path, result.writes, LogForm::Text))
     return kMovaDoesNotFit;
   print_import_summary(command.song_path, result.info);
+  if (result.info.chips.size() > 1)
+    report(command.song_path,
+           "TurboSound: playing the first chip alone (this engine plays one chip)");
 
   // The player's rig: one ring, one chip, one renderer, one engine.
   static SampleRing ring;
