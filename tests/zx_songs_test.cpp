@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <tuple>
@@ -146,6 +147,100 @@ TEST(VtxImport, EachFileImportsAsItsYmTwin) {
     EXPECT_EQ(from_vtx.info.author, from_ym.info.author);
     EXPECT_EQ(from_vtx.info.loop_frame, from_ym.info.loop_frame);
     EXPECT_EQ(from_vtx.info.clock_hz, from_ym.info.clock_hz);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+Bytes turbosound(const Bytes& first, const Bytes& second) {
+  Bytes file = first;
+  file.insert(file.end(), second.begin(), second.end());
+  for (const Bytes* part : {&first, &second}) {
+    file.insert(file.end(), {'P', 'T', '3', '!'});
+    file.push_back(static_cast<uint8_t>(part->size() & 0xFF));
+    file.push_back(static_cast<uint8_t>(part->size() >> 8));
+  }
+  file.insert(file.end(), {'0', '2', 'T', 'S'});
+  return file;
+}
+
+TEST(Pt3Import, TurboSoundImportsEitherChipAsItsModuleAlone) {
+  const auto a = read_file(kShared / "pt3" / "foxx_voice.pt3");
+  const auto b = read_file(kShared / "pt3" / "luchibobra_if_u_want.pt3");
+  if (!a || !b) GTEST_SKIP() << "no ../shared/pt3 vectors";
+  const Bytes file = turbosound(*a, *b);
+  for (bool second : {false, true}) {
+    SCOPED_TRACE(second ? "second chip" : "first chip");
+    ImportOptions options;
+    options.second_chip = second;
+    const ImportResult both = import_song(file, options);
+    const ImportResult alone = import_song(second ? *b : *a, ImportOptions{});
+    ASSERT_EQ(both.status, ImportStatus::Ok) << both.error;
+    EXPECT_EQ(triples(both.writes), triples(alone.writes));
+    EXPECT_EQ(both.info.format, "PT3 TurboSound");
+    ASSERT_EQ(both.info.chips.size(), 2u);
+    EXPECT_NE(both.info.chips[0].find("VOICE OF TIME"), std::string::npos);
+    EXPECT_NE(both.info.chips[1].find("if u want"), std::string::npos);
+  }
+  ImportOptions options;
+  options.second_chip = true;
+  EXPECT_EQ(import_song(*a, options).status, ImportStatus::Malformed);
+}
+
+// Hostile variations of a real module: each a one-line error or a song that
+// ends within the frame limit, never a hang or a crash.
+TEST(Pt3Import, HostileModulesGiveOneLineErrorsOrBoundedSongs) {
+  const auto real = read_file(kShared / "pt3" / "luchibobra_if_u_want.pt3");
+  if (!real) GTEST_SKIP() << "no ../shared/pt3 vectors";
+  const size_t patterns = (*real)[103] | (*real)[104] << 8;
+  struct Case {
+    const char* what;
+    std::function<void(Bytes&)> change;
+    bool fails;
+  };
+  const Case cases[] = {
+      {"cut in the header", [](Bytes& m) { m.resize(150); }, true},
+      {"cut in the patterns", [](Bytes& m) { m.resize(m.size() / 2); }, true},
+      {"pattern table outside", [](Bytes& m) { m[103] = 0xF0, m[104] = 0xFF; }, true},
+      {"pattern without end",
+       [&](Bytes& m) {
+         const size_t a = m[patterns] | m[patterns + 1] << 8;
+         for (size_t i = a; i < m.size(); ++i) m[i] = m[i] == 0 ? 0xD0 : m[i];
+       },
+       true},
+      {"every sample outside",
+       [](Bytes& m) {
+         for (size_t i = 105; i < 169; i += 2) m[i] = 0xFF, m[i + 1] = 0xFF;
+       },
+       true},
+      {"tone table 7", [](Bytes& m) { m[99] = 7; }, true},
+      {"loop position beyond the song", [](Bytes& m) { m[102] = 200; }, true},
+      {"no positions", [](Bytes& m) { m[201] = 0xFF; }, true},
+      {"speed 0 (read as 256)", [](Bytes& m) { m[100] = 0; }, false},
+      {"zero-length samples and ornaments",
+       [](Bytes& m) {
+         for (size_t i = 105; i < 201; i += 2) {
+           const size_t at = m[i] | m[i + 1] << 8;
+           if (at >= 201 && at + 1 < m.size()) m[at + 1] = 0;
+         }
+       },
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes module = *real;
+    c.change(module);
+    const ImportResult result = import_song(module, ImportOptions{});
+    if (c.fails) {
+      EXPECT_EQ(result.status, ImportStatus::Malformed);
+      EXPECT_FALSE(result.error.empty());
+      EXPECT_EQ(result.error.find('\n'), std::string::npos);
+    } else {
+      ASSERT_EQ(result.status, ImportStatus::Ok) << result.error;
+      EXPECT_LE(result.info.frames, 180000u);
+    }
   }
 }
 
