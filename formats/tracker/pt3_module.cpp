@@ -71,8 +71,15 @@ bool Pt3Module::channel_stream(int pattern, int channel, size_t& offset) const {
   return true;
 }
 
+// Sample numbers above 31 (a byte's high half) read on past the table, as
+// the routine does, as far as the module reaches.
 bool Pt3Module::sample_offset(int sample, size_t& offset) const {
-  offset = word(kSampleTable + static_cast<size_t>(sample) * 2);
+  const size_t entry = kSampleTable + static_cast<size_t>(sample) * 2;
+  if (!holds(entry, 2)) {
+    offset = entry;
+    return false;
+  }
+  offset = word(entry);
   return holds(offset, 2);
 }
 
