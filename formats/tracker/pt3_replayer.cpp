@@ -1,6 +1,6 @@
 #include "formats/tracker/pt3_replayer.h"
 
-#include <cstdio>
+#include "formats/importers.h"
 
 namespace {
 
@@ -12,10 +12,7 @@ constexpr int kFirstRoundedVersion = 3;
 constexpr std::array<uint8_t, 4> kEmptyLine = {0x00, 0x90, 0x00, 0x00};
 
 std::string at_offset(const char* what, size_t offset) {
-  char text[120];
-  std::snprintf(text, sizeof text, "%s at offset 0x%zX lies outside the module", what,
-                offset);
-  return text;
+  return std::string(what) + " at offset " + hex(offset) + " lies outside the module";
 }
 
 }  // namespace
