@@ -77,9 +77,14 @@ ImportResult import_gzip(std::span<const uint8_t> bytes, const ImportOptions& op
 }  // namespace
 
 ImportResult import_song(std::span<const uint8_t> bytes, const ImportOptions& options) {
-  if (is_lha(bytes)) return import_lha(bytes, options);
-  if (is_gzip(bytes)) return import_gzip(bytes, options);
-  return import_plain(bytes, options);
+  ImportResult result = is_lha(bytes)    ? import_lha(bytes, options)
+                        : is_gzip(bytes) ? import_gzip(bytes, options)
+                                         : import_plain(bytes, options);
+  // Only a TurboSound file has a second chip to import.
+  if (options.second_chip && result.status == ImportStatus::Ok &&
+      result.info.chips.size() < 2)
+    return malformed("not a TurboSound file: there is no second chip");
+  return result;
 }
 
 ImportResult malformed(std::string error) {
