@@ -65,7 +65,7 @@ int WavRenderer::finish(int code) {
   return code;
 }
 
-int WavRenderer::complete(FILE* file, const char* output_path) {
+int WavRenderer::complete(FILE* file) {
   uint8_t size[4];
   store_le32(size, byte_counter_);
   if (!files_.seek(file, kWavDataSizeOffset) ||
@@ -127,5 +127,5 @@ int WavRenderer::render(WriteSource& source, SynthesisEngine& engine,
       return finish(kRenderCantWriteFrames);
     case FlushResult::TooLong: return finish(kRenderCantWriteFrames);
   }
-  return complete(file, output_path);
+  return complete(file);
 }

@@ -48,7 +48,7 @@ class WavRenderer {
   // from the ring itself, then hands what the stream buffers to the system.
   FlushResult flush(SampleRing& ring, FILE* file);
   // Writes the sizes into the header and completes the output.
-  int complete(FILE* file, const char* output_path);
+  int complete(FILE* file);
   // Completes the output when the code is 0 (a failure then gives 8),
   // abandons it otherwise; returns the code.
   int finish(int code);

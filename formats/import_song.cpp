@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "formats/importers.h"
+#include "formats/tracker/pt3_module.h"
 
 namespace {
 
@@ -31,6 +32,9 @@ ImportResult import_plain(std::span<const uint8_t> bytes, const ImportOptions& o
     if (starts_with(bytes, magic)) return import_ym(bytes, options);
   if (starts_with(bytes, "PSG\x1A")) return import_psg(bytes, options);
   if (starts_with(bytes, "Vgm ")) return import_vgm(bytes, options);
+  if (looks_like_pt3(bytes)) return import_pt3(bytes, options);
+  // After the YM magics: a VTX file of a YM chip starts with "YM" too.
+  if (looks_like_vtx(bytes)) return import_vtx(bytes, options);
   ImportResult result;
   result.status = ImportStatus::UnknownFormat;
   if (bytes.size() >= 4 && starts_with(bytes, "YM")) {
@@ -40,7 +44,8 @@ ImportResult import_plain(std::span<const uint8_t> bytes, const ImportOptions& o
     result.error.append(bytes.begin(), bytes.begin() + 4);
     result.error += " is not supported (YM2!, YM3!, YM3b, YM5!, YM6! are)";
   } else {
-    result.error = "not a song file (no YM, PSG, VGM, VGZ or LHA magic)";
+    result.error =
+        "not a song file (no YM, VTX, PSG, VGM, VGZ, LHA or Pro Tracker 3 header)";
   }
   return result;
 }
@@ -74,9 +79,14 @@ ImportResult import_gzip(std::span<const uint8_t> bytes, const ImportOptions& op
 }  // namespace
 
 ImportResult import_song(std::span<const uint8_t> bytes, const ImportOptions& options) {
-  if (is_lha(bytes)) return import_lha(bytes, options);
-  if (is_gzip(bytes)) return import_gzip(bytes, options);
-  return import_plain(bytes, options);
+  ImportResult result = is_lha(bytes)    ? import_lha(bytes, options)
+                        : is_gzip(bytes) ? import_gzip(bytes, options)
+                                         : import_plain(bytes, options);
+  // Only a TurboSound file has a second chip to import.
+  if (options.second_chip && result.status == ImportStatus::Ok &&
+      result.info.chips.size() < 2)
+    return malformed("not a TurboSound file: there is no second chip");
+  return result;
 }
 
 bool looks_like_song(std::span<const uint8_t> head) {

@@ -22,6 +22,18 @@ inline constexpr size_t kMaxUnpackedBytes = size_t{64} << 20;
 ImportResult import_ym(std::span<const uint8_t> bytes, const ImportOptions& options);
 ImportResult import_psg(std::span<const uint8_t> bytes, const ImportOptions& options);
 ImportResult import_vgm(std::span<const uint8_t> bytes, const ImportOptions& options);
+ImportResult import_vtx(std::span<const uint8_t> bytes, const ImportOptions& options);
+ImportResult import_pt3(std::span<const uint8_t> bytes, const ImportOptions& options);
+
+// True when the first bytes name a VTX file's chip ("ay" or "ym", either
+// case). A VTX file whose chip is "YM" starts like a YM file: the caller tries
+// the YM magics first, and "YM" counts as VTX only before a stereo byte 0..6.
+bool looks_like_vtx(std::span<const uint8_t> bytes);
+
+// Unpacks a raw -lh5- stream (no archive header) of `unpacked_size` bytes
+// into out. Returns an empty string on success, else the reason.
+std::string unpack_lh5(std::span<const uint8_t> bytes, size_t unpacked_size,
+                       std::vector<uint8_t>& out);
 
 // Unpacks the first file of an LHA archive (any method liblhasa knows) into
 // out. Returns an empty string on success, else the reason; method receives

@@ -1,5 +1,5 @@
-// The first file of an LHA archive, unpacked from memory with liblhasa, or a
-// clear error where the build has no liblhasa.
+// The first file of an LHA archive, and a raw -lh5- stream (VTX files), unpacked
+// from memory with liblhasa, or a clear error where the build has no liblhasa.
 #include <algorithm>
 #include <cstring>
 
@@ -31,6 +31,10 @@ struct MemoryInput {
     return 1;
   }
   static void close(void*) {}
+  // The decoder's callback: packed bytes on demand.
+  static size_t feed(void* buffer, size_t length, void* handle) {
+    return static_cast<size_t>(read(handle, buffer, length));
+  }
 };
 
 // The CRC-16 that LHA stores for each file (polynomial 0xA001, reflected).
@@ -100,10 +104,42 @@ std::string unpack_lha(std::span<const uint8_t> bytes, std::vector<uint8_t>& out
   return error;
 }
 
+std::string unpack_lh5(std::span<const uint8_t> bytes, size_t unpacked_size,
+                       std::vector<uint8_t>& out) {
+  if (unpacked_size > kMaxUnpackedBytes)
+    return "packed data claims " + with_commas(unpacked_size) +
+           " bytes, more than a song can be (" + with_commas(kMaxUnpackedBytes) + ")";
+  char name[] = "-lh5-";
+  LHADecoderType* type = lha_decoder_for_name(name);
+  MemoryInput input{bytes};
+  LHADecoder* decoder =
+      type == nullptr ? nullptr
+                      : lha_decoder_new(type, &MemoryInput::feed, &input, unpacked_size);
+  if (decoder == nullptr) return "out of memory opening the -lh5- decoder";
+  out.resize(unpacked_size);
+  size_t have = 0;
+  while (have < unpacked_size) {
+    const size_t got = lha_decoder_read(decoder, out.data() + have, unpacked_size - have);
+    if (got == 0) break;
+    have += got;
+  }
+  lha_decoder_free(decoder);
+  if (have != unpacked_size) {
+    out.clear();
+    return "packed data cut short or damaged: " + with_commas(have) + " of " +
+           with_commas(unpacked_size) + " bytes";
+  }
+  return {};
+}
+
 #else
 
 std::string unpack_lha(std::span<const uint8_t>, std::vector<uint8_t>&, std::string&) {
   return "LHA-packed song, and this build has no LHA support (unpack it first)";
+}
+
+std::string unpack_lh5(std::span<const uint8_t>, size_t, std::vector<uint8_t>&) {
+  return "VTX file, and this build has no LHA support for its packed data";
 }
 
 #endif

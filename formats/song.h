@@ -22,6 +22,7 @@ struct ImportOptions {
   // values as the song has them (nothing rescaled), for an engine that runs
   // at the song's own clock. Otherwise, for the 1 MHz chip of our logs.
   bool source_chip = false;
+  bool second_chip = false;  // TurboSound: import the second chip's module
 };
 
 // What a song file holds, as far as its format tells, and what the import did.
@@ -42,6 +43,10 @@ struct SongInfo {
   std::vector<std::string>
       effects;  // YM: "SID voice", "sinus SID", "digidrums", "sync buzzer"
   std::vector<std::string> other_chips;  // VGM: chips other than the PSG present
+  std::vector<std::string> chips;        // TurboSound: one line about each chip's module
+  // VTX: the stereo layout its header names ("mono", "ABC", "ACB", ...), the
+  // default layout of a stereo engine; empty where the format names none.
+  std::string stereo;
   // What the import did, for the one-line summary.
   uint64_t writes = 0;          // writes in the imported log
   uint64_t skipped_writes = 0;  // e.g. VGM writes to a second PSG

@@ -62,6 +62,10 @@ int prepare_song(const std::string& path, const ListenOptions& options,
   prepared.length =
       song.is_log ? played_once(song.end_ticks) : song_length(song.info, options.length);
   prepared.writes = writes_to_play(song.writes, prepared.length);
+  if (song.info.chips.size() > 1) {
+    report(path.c_str(),
+           "TurboSound: playing the first chip alone (this engine plays one chip)");
+  }
   // The exact engine plays the writes as their text log would: a pause that
   // log cannot carry is refused as it is on import.
   if (!song.is_log && !writes_fit(path.c_str(), prepared.writes, LogForm::Text)) {

@@ -24,12 +24,15 @@ struct CommandHelp {
 };
 
 constexpr CommandHelp kCommands[] = {
-    {"import", "mova import SONG [-o OUT] [--binary] [--clock HZ] [--rate HZ]",
-     "Imports a YM (YM2!, YM3!, YM3b, YM5!, YM6!; plain or LHA-packed), PSG, VGM or\n"
-     "VGZ song into a register log: the text form, or the binary form with --binary.\n"
+    {"import",
+     "mova import SONG [-o OUT] [--binary] [--clock HZ] [--rate HZ] [--second-chip]",
+     "Imports a YM (YM2!, YM3!, YM3b, YM5!, YM6!; plain or LHA-packed), VTX, PSG, VGM\n"
+     "or VGZ song, or a Pro Tracker 3 module (.pt3, versions 3.0 to 3.7, TurboSound\n"
+     "too), into a register log: the text form, or the binary form with --binary.\n"
      "The format is recognised from the content. --clock and --rate override the\n"
-     "chip clock and frame rate the file states. Prints a one-line summary to the\n"
-     "standard error."},
+     "chip clock and frame rate the file states. A TurboSound file holds two\n"
+     "modules for two chips: the log is the first chip's, or the second's with\n"
+     "--second-chip. Prints a one-line summary to the standard error."},
     {"play",
      "mova play ARG... [-o OUT] [--loops N] [--fade S] [--shuffle] [--seed N]\n"
      "                 [--repeat] [--exact] [--clock HZ] [--rate HZ]",
@@ -120,6 +123,7 @@ struct Arguments {
   const char* output_path = nullptr;
   bool binary = false;
   bool help = false;
+  bool second_chip = false;
   uint32_t clock_hz = 0;
   double rate_hz = 0;
   ListenOptions listen;
@@ -206,6 +210,10 @@ int take_option(const CommandHelp& command, int argc, const char* const* argv, i
     const int code = take_listening_option(command, argc, argv, i, arguments.listen);
     if (code >= 0) return code;
   }
+  if (name == "--second-chip" && command.name == std::string_view("import")) {
+    arguments.second_chip = true;
+    return 0;
+  }
   const bool valued =
       (name == "-o" && takes_output) || ((name == "--clock" || name == "--rate") && song);
   if (!valued) return usage_error(command, "unknown option ", argv[i]);
@@ -274,6 +282,7 @@ int run_command(const CommandHelp& command, const Arguments& arguments,
   song.binary = arguments.binary;
   song.clock_hz = arguments.clock_hz;
   song.rate_hz = arguments.rate_hz;
+  song.second_chip = arguments.second_chip;
   return import_command(song);
 }
 

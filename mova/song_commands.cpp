@@ -71,6 +71,7 @@ int import_song_file(const SongCommand& command, ImportResult& result) {
   options.clock_hz = command.clock_hz;
   options.rate_hz = command.rate_hz;
   options.source_chip = command.source_chip;
+  options.second_chip = command.second_chip;
   result = import_song(bytes, options);
   switch (result.status) {
     case ImportStatus::Ok: return kMovaOk;

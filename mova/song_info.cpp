@@ -55,6 +55,14 @@ void print_song_info(const char* song_path, const SongInfo& info) {
   if (!info.comment.empty()) {
     std::printf("  comment: %s\n", printable(info.comment, 200).c_str());
   }
+  if (info.chips.size() > 1) {
+    std::printf("  TurboSound: %u chips\n", static_cast<unsigned>(info.chips.size()));
+  }
+  for (size_t chip = 0; chip < info.chips.size(); ++chip) {
+    std::printf("  chip %u: %s\n", static_cast<unsigned>(chip + 1),
+                printable(info.chips[chip], 300).c_str());
+  }
+  if (!info.stereo.empty()) std::printf("  stereo: %s\n", info.stereo.c_str());
   std::printf("  chip clock: %u Hz\n", static_cast<unsigned>(info.clock_hz));
   // A VGM is timed in samples: it has no frames to tell of.
   if (info.framed) {

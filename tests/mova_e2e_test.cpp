@@ -92,6 +92,8 @@ TEST_F(Mova, CommandsAnswerWithTheirExitCodes) {
       {{"import", "missing.ym"}, 2, "", "mova: missing.ym: can't open"},
       {{"import", "notes.md"}, 2, "", "mova: notes.md: not a song file"},
       {{"import", "cut.psg"}, 9, "", "mova: cut.psg: "},
+      {{"import", "song.psg", "--second-chip"}, 9, "", "not a TurboSound file"},
+      {{"play", "song.psg", "--second-chip"}, 64, "", "unknown option --second-chip"},
       {{"import", "song.psg", "-o", "song.psg"}, 3, "", "not written over"},
       {{"import", "song.psg", "-o", "no/such/folder/out.txt"},
        3,
