@@ -17,14 +17,26 @@ void* PosixThreads::thread_main(void* raw) {
   Slot* slot = static_cast<Slot*>(raw);
   current_slot = slot;
   const int result = slot->routine(slot->argument);
+  // A thread nobody joins gives its slot back as it ends, so that a player
+  // that opens the device again and again (a pause, a seek) finds one free.
+  if (slot->owner->waiting_ != Waiting::ByJoin) {
+    pthread_mutex_lock(&slot->lock);
+    slot->count = 0;
+    slot->used = false;
+    pthread_mutex_unlock(&slot->lock);
+  }
   return reinterpret_cast<void*>(static_cast<intptr_t>(result));
 }
 
 ThreadId PosixThreads::start_thread(int (*routine)(void*), void* argument) {
   for (int i = 0; i < kMaxThreads; ++i) {
     Slot& slot = slots_[i];
-    if (slot.used) continue;
+    // Taken under the slot's lock: an ending thread gives its slot back.
+    pthread_mutex_lock(&slot.lock);
+    const bool taken = slot.used;
     slot.used = true;
+    pthread_mutex_unlock(&slot.lock);
+    if (taken) continue;
     slot.routine = routine;
     slot.argument = argument;
     slot.owner = this;

@@ -189,6 +189,7 @@ int play_live(const ListenOptions& options, const std::vector<ListEntry>& entrie
   const int count = static_cast<int>(entries.size());
   for (int i = 0; i < count;) {
     PreparedSong prepared;
+    if (controls.clear) controls.clear();
     const int loaded = prepare_song(entries[static_cast<size_t>(i)].path, options,
                                     prepared, &player->ring());
     if (loaded != kMovaOk) {
@@ -212,6 +213,7 @@ int play_live(const ListenOptions& options, const std::vector<ListEntry>& entrie
         case SongEnding::Previous: i = i > 0 ? i - 1 : 0; break;
         case SongEnding::Quit: return code;
         case SongEnding::NoDevice:
+          if (controls.clear) controls.clear();
           report(prepared.song.path.c_str(), "can't start the sound device");
           return worst(code, kMovaCantCreate);
       }
@@ -258,6 +260,7 @@ int play_terminal_or_plain(const ListenOptions& options,
   controls.show = [&](const SongStatus& status) {
     terminal->show_status(status_line(status, terminal->width()));
   };
+  controls.clear = [&] { terminal->clear_status(); };
   const int code = play_live(options, entries, controls);
   terminal->clear_status();
   terminal->restore();

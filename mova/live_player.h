@@ -40,6 +40,8 @@ struct LiveControls {
   std::function<PlayerKey(int timeout_ms)> read_key;
   // Shows the status, in place of the last one.
   std::function<void(const SongStatus&)> show;
+  // Takes the status away, before a line of its own is written.
+  std::function<void()> clear;
 };
 
 enum class SongEnding : uint8_t { Ended, Next, Previous, Quit, NoDevice };
