@@ -154,6 +154,7 @@ int take_listening_option(const CommandHelp& command, int argc, const char* cons
   if (name == "--repeat" && !render) return listen.repeat = true, 0;
   if (name == "--exact") return listen.exact = true, 0;
   const bool valued = name == "--loops" || name == "--fade" || name == "--seed" ||
+                      name == "--chip" || name == "--stereo" || name == "--sample-rate" ||
                       (render && (name == "-d" || name == "--format" || name == "-j"));
   if (!valued) return -1;
   if (i + 1 >= argc) return usage_error(command, "a value must follow ", argv[i]);
@@ -178,6 +179,19 @@ int take_listening_option(const CommandHelp& command, int argc, const char* cons
     listen.seeded = true;
   } else if (name == "-d") {
     listen.folder = value;
+  } else if (name == "--chip") {
+    if (std::strcmp(value, "ay") != 0 && std::strcmp(value, "ym") != 0)
+      return usage_error(command, "--chip takes ay or ym, not ", value);
+    listen.chip = value;
+  } else if (name == "--stereo") {
+    if (std::strcmp(value, "abc") != 0 && std::strcmp(value, "acb") != 0 &&
+        std::strcmp(value, "mono") != 0)
+      return usage_error(command, "--stereo takes abc, acb or mono, not ", value);
+    listen.stereo = value;
+  } else if (name == "--sample-rate") {
+    if (!parse_count(value, 8000, 192000, &number))
+      return usage_error(command, "--sample-rate takes 8000 to 192000 Hz, not ", value);
+    listen.sample_rate = static_cast<uint32_t>(number);
   } else if (name == "--format") {
     if (std::strcmp(value, "wav") != 0 && std::strcmp(value, "flac") != 0)
       return usage_error(command, "--format takes wav or flac, not ", value);
