@@ -35,5 +35,8 @@ cmake --build "$work/build" --target FLAC -j2 >"$work/build.log" ||
 cmake --install "$work/build" >/dev/null
 # The C++ binding's headers are installed even when it is not built.
 rm -rf "$prefix/include/FLAC++"
+# FLAC's headers declare its functions as DLL imports unless told that the
+# library is a static one: say so to everything that compiles against it.
+sed -i 's/^Cflags: .*/& -DFLAC__NO_DLL/' "$prefix/lib/pkgconfig/flac.pc"
 version=$(sed -n 's/^Version: *//p' "$prefix/lib/pkgconfig/flac.pc")
 echo "libFLAC ${version:-?} for $triple in $prefix"
