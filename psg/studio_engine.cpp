@@ -50,8 +50,10 @@ StudioEngine::StudioEngine(const StudioSettings& settings, SampleRing& ring)
       ring_(ring),
       step_(cutoff_for(settings_.sample_rate), kKaiserBeta),
       chips_{StudioChip(settings_.model, settings_.clock_hz,
+                        fast_tone_for(settings_.sample_rate),
                         fast_tone_for(settings_.sample_rate)),
              StudioChip(settings_.model, settings_.clock_hz,
+                        fast_tone_for(settings_.sample_rate),
                         fast_tone_for(settings_.sample_rate))} {
   static constexpr char kLayouts[6][4] = {"abc", "acb", "bac", "bca", "cab", "cba"};
   const int layout = static_cast<int>(settings_.stereo);

@@ -115,7 +115,7 @@ std::vector<Change> collapse(const std::vector<Change>& changes) {
 TEST(StudioChip, MatchesATickByTickModelUnderRandomWrites) {
   for (ChipModel model : {ChipModel::Ay, ChipModel::Ym}) {
     std::mt19937 random(model == ChipModel::Ym ? 7 : 3);
-    StudioChip chip(model, 1000000, 24100);
+    StudioChip chip(model, 1000000, 24100, UINT32_MAX);
     ReferenceChip reference{model, 1000000, 24100};
     std::vector<Change> got;
     std::vector<Change> want;

@@ -151,12 +151,12 @@ TEST(StudioSound, PitchDcAndEnvelopeSteps) {
     // Envelope: a constant channel (tone and noise off) following a sawtooth.
     engine->write_register(7, 0x3F);
     engine->write_register(8, 0x10);
-    engine->write_register(11, 3);
+    engine->write_register(11, 40);
     engine->write_register(12, 0);
     engine->write_register(13, 12);
     std::set<float> levels;
     for (int i = 0; i < 64; ++i) {
-      engine->run(8 * 3);
+      engine->run(8 * 40);
       levels.insert(engine->chip(0).output(0));
     }
     EXPECT_EQ(levels.size(), c.envelope_steps);
