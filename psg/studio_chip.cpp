@@ -187,10 +187,17 @@ void StudioChip::update_hearing(uint64_t now) {
 }
 
 void StudioChip::fire_events(uint64_t tick) {
-  bool stepped = false;
+  bool rehear = false;
   if (envelope_heard_ && envelope_event() == tick) {
+    const uint8_t before = envelope_.level();
     envelope_.skip(envelope_.counter.catch_up(tick));
-    stepped = true;
+    const uint8_t after = envelope_.level();
+    // Who hears what changes only when a level reaches or leaves 0, or the
+    // envelope holds; otherwise the envelope's channels take the new level.
+    rehear = envelope_.holding || before == 0 || after == 0;
+    for (int c = 0; c < 3; ++c) {
+      if ((regs_[8 + c] & 0x10) != 0) level_[c] = levels_[after];
+    }
   }
   uint64_t next = UINT64_MAX;
   for (int c = 0; c < 3; ++c) {
@@ -208,8 +215,7 @@ void StudioChip::fire_events(uint64_t tick) {
     }
     if (noise_.next < next) next = noise_.next;
   }
-  if (stepped) {
-    // A step can silence a channel or end in a hold: who hears what may change.
+  if (rehear) {
     update_hearing(tick);
     return;
   }

@@ -35,12 +35,12 @@ StudioSettings checked(StudioSettings settings) {
   return settings;
 }
 
-// The xorshift64 generator; four 16-bit draws a frame make two TPDF values.
-uint64_t next_random(uint64_t x) {
-  x ^= x << 13;
-  x ^= x >> 7;
-  x ^= x << 17;
-  return x;
+// A 64-bit mix (the splitmix64 finaliser): four 16-bit draws a frame make
+// two TPDF values.
+uint64_t mix_bits(uint64_t x) {
+  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+  x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+  return x ^ (x >> 31);
 }
 
 }  // namespace
@@ -87,7 +87,8 @@ void StudioEngine::reset() {
   used_ = 0;
   filtered_left_ = 0;
   filtered_right_ = 0;
-  dither_ = 0x9E3779B97F4A7C15ull ^ settings_.dither_seed;
+  dither_seed_ = uint64_t{settings_.dither_seed} << 32;
+  frame_count_ = 0;
   ring_.reset();
 }
 
@@ -188,34 +189,58 @@ void StudioEngine::drop_front(uint32_t frames) {
 
 void StudioEngine::write_frames(uint8_t* slots, uint32_t frames, const float* left,
                                 const float* right) {
-  double filtered_left = filtered_left_;
-  double filtered_right = filtered_right_;
-  uint64_t random = dither_;
+  // The high-pass, y[n] = pole * y[n-1] + step[n] (the buffer holds the
+  // steps' sample differences, so this also integrates them), four frames a
+  // time so that only every fourth result waits for the one before.
+  double filtered[2][kBatch + 4];
+  const double p1 = pole_, p2 = p1 * p1, p3 = p2 * p1, p4 = p2 * p2;
+  const float* in[2] = {left, right};
+  double state[2] = {filtered_left_, filtered_right_};
+  for (int side = 0; side < 2; ++side) {
+    const float* x = in[side];
+    double y = state[side];
+    uint32_t i = 0;
+    for (; i + 4 <= frames; i += 4) {
+      const double a = x[i], b = x[i + 1], c = x[i + 2], d = x[i + 3];
+      const double ab = p1 * a + b;
+      const double abc = p1 * ab + c;
+      filtered[side][i] = p1 * y + a;
+      filtered[side][i + 1] = p2 * y + ab;
+      filtered[side][i + 2] = p3 * y + abc;
+      y = p4 * y + (p1 * abc + d);
+      filtered[side][i + 3] = y;
+    }
+    for (; i < frames; ++i) filtered[side][i] = y = p1 * y + x[i];
+    state[side] = y;
+  }
+  filtered_left_ = state[0];
+  filtered_right_ = state[1];
+  if (slots != nullptr) dither_and_pack(slots, frames, filtered[0], filtered[1]);
+  frame_count_ += frames;
+}
+
+void StudioEngine::dither_and_pack(uint8_t* slots, uint32_t frames, const double* left,
+                                   const double* right) const {
   constexpr double kDraw = 1.0 / 65536;
   // Adding 65536.5 and truncating rounds to nearest for anything above
   // -65536, which every sample is.
   constexpr double kBias = 65536.5;
   for (uint32_t i = 0; i < frames; ++i) {
-    filtered_left = pole_ * filtered_left + left[i];
-    filtered_right = pole_ * filtered_right + right[i];
-    random = next_random(random);
+    // A hash of the frame's number: each frame's dither is its own, so the
+    // frames need not wait for one another.
+    const uint64_t random = mix_bits(dither_seed_ + frame_count_ + i);
     const double dither_left =
         (double(random & 0xFFFF) - double((random >> 16) & 0xFFFF)) * kDraw;
     const double dither_right =
         (double((random >> 32) & 0xFFFF) - double(random >> 48)) * kDraw;
     const int32_t l =
-        static_cast<int32_t>(filtered_left * scale_ + dither_left + kBias) - 65536;
+        static_cast<int32_t>(left[i] * scale_ + dither_left + kBias) - 65536;
     const int32_t r =
-        static_cast<int32_t>(filtered_right * scale_ + dither_right + kBias) - 65536;
-    if (slots != nullptr) {
-      const uint32_t word =
-          SampleRing::pack_frame(static_cast<int16_t>(l), static_cast<int16_t>(r));
-      std::memcpy(slots + 4 * i, &word, 4);
-    }
+        static_cast<int32_t>(right[i] * scale_ + dither_right + kBias) - 65536;
+    const uint32_t word =
+        SampleRing::pack_frame(static_cast<int16_t>(l), static_cast<int16_t>(r));
+    std::memcpy(slots + 4 * i, &word, 4);
   }
-  filtered_left_ = filtered_left;
-  filtered_right_ = filtered_right;
-  dither_ = random;
 }
 
 void StudioEngine::advance(uint64_t ticks) {

@@ -67,6 +67,8 @@ class StudioEngine final : public SynthesisEngine {
   void write_frames(uint8_t* slots, uint32_t frames, const float* left,
                     const float* right);
   void drop_front(uint32_t frames);
+  void dither_and_pack(uint8_t* slots, uint32_t frames, const double* left,
+                       const double* right) const;
 
   StudioSettings settings_;
   SampleRing& ring_;
@@ -89,5 +91,6 @@ class StudioEngine final : public SynthesisEngine {
   int used_ = 0;  // buffer entries that may be non-zero
   double filtered_left_ = 0;
   double filtered_right_ = 0;
-  uint64_t dither_ = 1;
+  uint64_t dither_seed_ = 0;
+  uint64_t frame_count_ = 0;  // frames made since reset, numbering the dither
 };
