@@ -17,6 +17,11 @@
 #include "psg/studio_chip.h"
 #include "psg/synthesis_engine.h"
 
+// The last stage of the frames: scale, dither, round and pack `frames` frames
+// into slots; `first` numbers the first frame for the dither.
+void dither_frames(uint8_t* slots, uint32_t frames, const double* left,
+                   const double* right, double scale, uint32_t first);
+
 // Which channel sits left, centre and right; Mono gives L = R.
 enum class StereoLayout : uint8_t { Abc, Acb, Bac, Bca, Cab, Cba, Mono };
 
@@ -53,6 +58,10 @@ class StudioEngine final : public SynthesisEngine {
   // PCM units per unit of channel level on a side with gain 1: a full-volume
   // square on a channel of gain g swings +-g/2 of it around 0.
   double pcm_scale() const { return scale_; }
+  // The high-pass's output after the last frame made, per side (0 left).
+  double filtered_level(int side) const {
+    return side == 0 ? filtered_left_ : filtered_right_;
+  }
 
  private:
   // Frames made per batch at most; the step buffers hold that many plus a

@@ -3,7 +3,8 @@
 # and any further packages named as arguments (CI adds the sound server for
 # the live play test). libasound2-dev is ALSA, the Linux sound device;
 # liblhasa-dev unpacks LHA archives (nearly every YM song is one) and
-# zlib1g-dev inflates gzip (VGZ songs); scdoc builds the man pages.
+# zlib1g-dev inflates gzip (VGZ songs); scdoc builds the man pages;
+# libkissfft-dev is the FFT the studio engine's spectrum tests measure with.
 # Runs apt-get directly as root and through sudo otherwise.
 set -euo pipefail
 
@@ -15,7 +16,7 @@ have_cmd g++ || need+=(g++)
 have_cmd cmake || need+=(cmake)
 have_cmd ninja || need+=(ninja-build)
 have_cmd pkg-config || need+=(pkg-config)
-for pkg in libgtest-dev libbenchmark-dev libasound2-dev liblhasa-dev zlib1g-dev scdoc "$@"; do
+for pkg in libgtest-dev libbenchmark-dev libasound2-dev liblhasa-dev zlib1g-dev libkissfft-dev scdoc "$@"; do
   have_pkg "$pkg" || need+=("$pkg")
 done
 
