@@ -164,3 +164,45 @@ TEST(StudioSound, PitchDcAndEnvelopeSteps) {
 }
 
 }  // namespace
+
+namespace {
+
+// advance() must leave both chips of a TurboSound pair where run() does, and
+// the frames after it must fall due where they would have.
+TEST(StudioEngine, AdvanceLeavesTheChipsWhereARunDoes) {
+  SampleRing ring_a, ring_b;
+  const StudioSettings settings{1773400, 48000, ChipModel::Ym, StereoLayout::Acb, 2, 3};
+  auto ran = std::make_unique<StudioEngine>(settings, ring_a);
+  auto skipped = std::make_unique<StudioEngine>(settings, ring_b);
+  ran->reset();
+  skipped->reset();
+  uint32_t seed = 11;
+  uint64_t frames_ran = 0;
+  for (int write = 0; write < 400; ++write) {
+    seed = seed * 1103515245u + 12345u;
+    const uint8_t reg = static_cast<uint8_t>((seed >> 8) % 30);
+    const uint8_t value = static_cast<uint8_t>(seed >> 16);
+    ran->write_register(reg, value);
+    skipped->write_register(reg, value);
+    const uint32_t delay = (seed >> 24) * 97 + 1;
+    frames_ran += render(*ran, delay).left.size();
+    skipped->advance(delay);
+  }
+  ran->synchronize();
+  skipped->synchronize();
+  for (int chip = 0; chip < 2; ++chip) {
+    const StudioChip& a = ran->chip(chip);
+    const StudioChip& b = skipped->chip(chip);
+    EXPECT_EQ(a.noise_shift_register(), b.noise_shift_register());
+    EXPECT_EQ(a.envelope().level(), b.envelope().level());
+    for (int c = 0; c < 3; ++c) {
+      EXPECT_EQ(a.tone_bit(c), b.tone_bit(c));
+      EXPECT_EQ(a.output(c), b.output(c));
+    }
+  }
+  // The next 10000 ticks make as many frames after either.
+  EXPECT_EQ(render(*ran, 10000).left.size(), render(*skipped, 10000).left.size());
+  EXPECT_GT(frames_ran, 0u);
+}
+
+}  // namespace
