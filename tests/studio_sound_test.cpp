@@ -206,3 +206,22 @@ TEST(StudioEngine, AdvanceLeavesTheChipsWhereARunDoes) {
 }
 
 }  // namespace
+
+namespace {
+
+// A run stops right after the tick whose frame takes the ring above its
+// high-water mark, as every engine's does.
+TEST(StudioEngine, RunStopsAtTheFrameThatFillsTheRing) {
+  for (uint32_t rate : {8000u, 44100u, 192000u}) {
+    SampleRing ring;
+    auto engine =
+        tone_engine(ring, {3579545, rate, ChipModel::Ay, StereoLayout::Abc, 1, 1}, 100);
+    const uint64_t ran = engine->run(UINT32_MAX);
+    const uint64_t frames = SampleRing::kHighWater / 4 + 1;
+    EXPECT_EQ(ring.fill_level(), 4 * frames);
+    EXPECT_EQ(ran * rate / 3579545, frames) << rate;
+    EXPECT_EQ((ran - 1) * rate / 3579545, frames - 1) << rate;
+  }
+}
+
+}  // namespace
