@@ -29,8 +29,9 @@ uint32_t fast_tone_for(uint32_t rate) {
 }
 
 StudioSettings checked(StudioSettings settings) {
-  settings.clock_hz = std::max<uint32_t>(settings.clock_hz, 1);
   settings.sample_rate = std::clamp<uint32_t>(settings.sample_rate, 8000, 192000);
+  // A tick makes at most one frame: the runs rely on it.
+  settings.clock_hz = std::max(settings.clock_hz, settings.sample_rate);
   settings.chips = std::clamp(settings.chips, 1, 2);
   return settings;
 }
