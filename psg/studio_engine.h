@@ -26,8 +26,8 @@ void dither_frames(uint8_t* slots, uint32_t frames, const double* left,
 enum class StereoLayout : uint8_t { Abc, Acb, Bac, Bca, Cab, Cba, Mono };
 
 struct StudioSettings {
-  uint32_t clock_hz = 1773400;   // 1..4 MHz
-  uint32_t sample_rate = 44100;  // 8000..192000
+  uint32_t clock_hz = 1773400;   // 1..4 MHz tested; raised to sample_rate at least
+  uint32_t sample_rate = 44100;  // 8000..192000, clamped to that
   ChipModel model = ChipModel::Ay;
   StereoLayout stereo = StereoLayout::Abc;
   int chips = 1;  // 2: TurboSound, registers 16..29 address the second chip
