@@ -1,5 +1,7 @@
 #include "psg/studio_chip.h"
 
+#include <algorithm>
+
 #include "psg/chip_levels.h"
 
 namespace {
@@ -41,11 +43,26 @@ void EnvelopeState::skip(uint64_t count) {
   for (; count != 0 && !holding; --count) step();
 }
 
-StudioChip::StudioChip(ChipModel model, uint32_t clock_hz, uint32_t fast_tone_hz)
+StudioChip::StudioChip(ChipModel model, uint32_t clock_hz, uint32_t fast_tone_hz,
+                       uint32_t group_envelope_hz)
     : levels_(model == ChipModel::Ym ? kYmLevels.data() : kAyLevels.data()),
       fixed_shift_(model == ChipModel::Ym ? 1 : 0),
       clock_hz_(clock_hz),
-      fast_tone_hz_(fast_tone_hz) {
+      fast_tone_hz_(fast_tone_hz),
+      group_envelope_hz_(group_envelope_hz == 0 ? 1 : group_envelope_hz) {
+  // One shift moves bit b to b - 1; bits 0 and 3 feed bit 16.
+  for (uint32_t b = 0; b < 17; ++b) {
+    noise_jump_[0][b] = (1u << b >> 1) | ((b == 0 || b == 3) ? 1u << 16 : 0);
+  }
+  for (int i = 1; i < 17; ++i) {
+    for (int b = 0; b < 17; ++b) {
+      uint32_t image = 0;
+      for (int k = 0; k < 17; ++k) {
+        if ((noise_jump_[i - 1][b] >> k) & 1) image ^= noise_jump_[i - 1][k];
+      }
+      noise_jump_[i][b] = image;
+    }
+  }
   envelope_.steps = model == ChipModel::Ym ? 32 : 16;
   envelope_.counter.unit = model == ChipModel::Ym ? 8 : 16;
   reset();
@@ -69,6 +86,7 @@ void StudioChip::reset() {
   envelope_.position = 0;
   envelope_.attack = false;
   envelope_.holding = false;
+  update_envelope_group();
   update_hearing(0);
 }
 
@@ -79,11 +97,27 @@ float StudioChip::channel_level(int channel) const {
   return (amplitude & 15) == 0 ? 0.0f : levels_[index];
 }
 
+void StudioChip::update_envelope_group() {
+  const uint64_t per_second = envelope_.counter.span() * group_envelope_hz_;
+  envelope_group_ = std::max<uint32_t>(1, static_cast<uint32_t>(clock_hz_ / per_second));
+}
+
 void StudioChip::shift_noise(uint64_t count) {
   count %= kNoiseCycle;
   uint32_t value = lfsr_;
-  for (; count != 0; --count) {
-    value = (value >> 1) | (((value ^ (value >> 3)) & 1u) << 16);
+  if (count < 32) {
+    for (; count != 0; --count) {
+      value = (value >> 1) | (((value ^ (value >> 3)) & 1u) << 16);
+    }
+  } else {
+    for (int i = 0; count != 0; ++i, count >>= 1) {
+      if ((count & 1) == 0) continue;
+      uint32_t image = 0;
+      for (int b = 0; b < 17; ++b) {
+        if ((value >> b) & 1) image ^= noise_jump_[i][b];
+      }
+      value = image;
+    }
   }
   lfsr_ = value;
 }
@@ -110,6 +144,7 @@ void StudioChip::apply_write(uint64_t now, uint8_t reg, uint8_t value) {
   } else if (reg < 13) {
     regs_[reg] = value;
     envelope_.counter.set_period(regs_[11] | uint32_t{regs_[12]} << 8, now);
+    update_envelope_group();
   } else {
     regs_[13] = value & 15;
     envelope_.shape = regs_[13];
@@ -129,6 +164,9 @@ void StudioChip::update_hearing(uint64_t now) {
     const bool tone_on = (regs_[7] & (1 << c)) == 0;
     const bool noise_on = (regs_[7] & (8 << c)) == 0;
     const bool tone_heard = tone_on && audible && !tone_fast_[c];
+    level_[c] = channel_level(c);
+    tone_gate_[c] = !tone_on ? 0 : tone_fast_[c] ? 2 : 1;
+    noise_gate_[c] = noise_on;
     if (tone_heard && !tone_heard_[c] && tone_[c].catch_up(now) % 2 != 0) {
       tone_bit_[c] = !tone_bit_[c];
     }
@@ -144,16 +182,22 @@ void StudioChip::update_hearing(uint64_t now) {
     if (tone_heard_[c] && tone_[c].next < next) next = tone_[c].next;
   }
   if (noise_heard_ && noise_.next < next) next = noise_.next;
-  if (envelope_heard_ && envelope_.counter.next < next) next = envelope_.counter.next;
+  if (envelope_heard_ && envelope_event() < next) next = envelope_event();
   next_event_ = next;
 }
 
 void StudioChip::fire_events(uint64_t tick) {
-  bool stepped = false;
-  if (envelope_heard_ && envelope_.counter.next == tick) {
-    envelope_.counter.fire();
-    envelope_.step();
-    stepped = true;
+  bool rehear = false;
+  if (envelope_heard_ && envelope_event() == tick) {
+    const uint8_t before = envelope_.level();
+    envelope_.skip(envelope_.counter.catch_up(tick));
+    const uint8_t after = envelope_.level();
+    // Who hears what changes only when a level reaches or leaves 0, or the
+    // envelope holds; otherwise the envelope's channels take the new level.
+    rehear = envelope_.holding || before == 0 || after == 0;
+    for (int c = 0; c < 3; ++c) {
+      if ((regs_[8 + c] & 0x10) != 0) level_[c] = levels_[after];
+    }
   }
   uint64_t next = UINT64_MAX;
   for (int c = 0; c < 3; ++c) {
@@ -171,25 +215,22 @@ void StudioChip::fire_events(uint64_t tick) {
     }
     if (noise_.next < next) next = noise_.next;
   }
-  if (stepped) {
-    // A step can silence a channel or end in a hold: who hears what may change.
+  if (rehear) {
     update_hearing(tick);
     return;
   }
-  if (envelope_heard_ && envelope_.counter.next < next) next = envelope_.counter.next;
+  if (envelope_heard_ && envelope_event() < next) next = envelope_event();
   next_event_ = next;
 }
 
 void StudioChip::update_outputs() {
   const bool noise = (lfsr_ & 1) != 0;
   for (int c = 0; c < 3; ++c) {
-    const float level = channel_level(c);
-    const bool tone_on = (regs_[7] & (1 << c)) == 0;
-    const bool noise_on = (regs_[7] & (8 << c)) == 0;
-    float gate = 1.0f;
-    if (tone_on) gate = tone_fast_[c] ? 0.5f : (tone_bit_[c] ? 1.0f : 0.0f);
-    if (noise_on && !noise) gate = 0.0f;
-    outputs_[c] = level * gate;
+    float gate = tone_gate_[c] == 0   ? 1.0f
+                 : tone_gate_[c] == 2 ? 0.5f
+                                      : float(tone_bit_[c]);
+    if (noise_gate_[c] && !noise) gate = 0.0f;
+    outputs_[c] = level_[c] * gate;
   }
 }
 

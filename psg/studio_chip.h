@@ -14,10 +14,12 @@
 // A channel's output is its level (fixed volume or envelope) gated by its tone
 // and noise: (tone | tone off) & (noise | noise off). With both off it is the
 // level itself. A tone whose frequency lies above `fast_tone_hz` is heard as
-// its mean, half the level. A generator nobody can hear (a tone that is off,
-// silent or fast, noise no audible channel takes, an envelope no channel
-// follows or one that holds) schedules nothing and is brought up to date in
-// closed form when it matters again.
+// its mean, half the level. An envelope whose steps come faster than
+// `group_envelope_hz` shows only every g-th step, g the ratio of the two,
+// which changes nothing below that frequency and spares the events. A generator nobody
+// can hear (a tone that is off, silent or fast, noise no audible channel takes, an
+// envelope no channel follows or one that holds) schedules nothing and is brought up to
+// date in closed form when it matters again.
 #pragma once
 
 #include <cstdint>
@@ -76,7 +78,8 @@ struct EnvelopeState {
 
 class StudioChip {
  public:
-  StudioChip(ChipModel model, uint32_t clock_hz, uint32_t fast_tone_hz);
+  StudioChip(ChipModel model, uint32_t clock_hz, uint32_t fast_tone_hz,
+             uint32_t group_envelope_hz);
 
   // Power-on state at tick 0: registers 0, every output level 0.
   void reset();
@@ -121,6 +124,7 @@ class StudioChip {
   void update_hearing(uint64_t now);
   void update_outputs();
   void shift_noise(uint64_t count);
+  void update_envelope_group();
   template <class Sink>
   void report_changes(uint64_t tick, Sink& sink) {
     const float before[3] = {outputs_[0], outputs_[1], outputs_[2]};
@@ -134,6 +138,16 @@ class StudioChip {
   uint8_t fixed_shift_;  // fixed volume v is level (v << shift) | shift
   uint32_t clock_hz_;
   uint32_t fast_tone_hz_;
+  uint32_t group_envelope_hz_;
+  uint32_t envelope_group_ = 1;  // envelope steps per event
+  // The noise register after 2^i shifts of each single bit: a jump over any
+  // number of shifts in 17 steps.
+  uint32_t noise_jump_[17][17] = {};
+  // Per channel, from the registers and the envelope: the level, whether the
+  // tone gates it (0: no, 1: its flip-flop, 2: its mean) and the noise.
+  float level_[3] = {};
+  uint8_t tone_gate_[3] = {};
+  bool noise_gate_[3] = {};
   uint8_t regs_[16] = {};
   PeriodCounter tone_[3];
   bool tone_bit_[3] = {};
@@ -145,5 +159,8 @@ class StudioChip {
   bool envelope_heard_ = false;
   bool tone_fast_[3] = {};
   uint64_t next_event_ = UINT64_MAX;
+  uint64_t envelope_event() const {
+    return envelope_.counter.next + (envelope_group_ - 1) * envelope_.counter.span();
+  }
   float outputs_[3] = {};
 };

@@ -29,29 +29,58 @@ uint32_t fast_tone_for(uint32_t rate) {
 }
 
 StudioSettings checked(StudioSettings settings) {
-  settings.clock_hz = std::max<uint32_t>(settings.clock_hz, 1);
   settings.sample_rate = std::clamp<uint32_t>(settings.sample_rate, 8000, 192000);
+  // A tick makes at most one frame: the runs rely on it.
+  settings.clock_hz = std::max(settings.clock_hz, settings.sample_rate);
   settings.chips = std::clamp(settings.chips, 1, 2);
   return settings;
 }
 
-// The xorshift64 generator; four 16-bit draws a frame make two TPDF values.
-uint64_t next_random(uint64_t x) {
-  x ^= x << 13;
-  x ^= x >> 7;
-  x ^= x << 17;
-  return x;
-}
+#if defined(__x86_64__) && defined(__ELF__) && (defined(__GNUC__) || defined(__clang__))
+#define STUDIO_FRAME_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define STUDIO_FRAME_CLONES
+#endif
 
 }  // namespace
+
+// Scales, dithers and rounds the high-passed frames and packs them into the
+// ring's slots. The dither is a TPDF of two 8-bit draws a side, both from a
+// 32-bit hash of the frame's number (and the seed), so that no frame waits
+// for the one before and the loop vectorises.
+STUDIO_FRAME_CLONES
+void dither_frames(uint8_t* slots, uint32_t frames, const double* left,
+                   const double* right, double scale, uint32_t first) {
+  constexpr double kDraw = 1.0 / 256;
+  // Adding 65536.5 and truncating rounds to nearest for anything above
+  // -65536, which every sample is.
+  constexpr double kBias = 65536.5;
+  for (uint32_t i = 0; i < frames; ++i) {
+    uint32_t x = first + i;
+    x = (x ^ (x >> 16)) * 0x7FEB352Du;
+    x = (x ^ (x >> 15)) * 0x846CA68Bu;
+    x ^= x >> 16;
+    const int32_t dither_left = int32_t(x & 0xFF) - int32_t((x >> 8) & 0xFF);
+    const int32_t dither_right = int32_t((x >> 16) & 0xFF) - int32_t(x >> 24);
+    const int32_t l =
+        static_cast<int32_t>(left[i] * scale + dither_left * kDraw + kBias) - 65536;
+    const int32_t r =
+        static_cast<int32_t>(right[i] * scale + dither_right * kDraw + kBias) - 65536;
+    const uint32_t word =
+        SampleRing::pack_frame(static_cast<int16_t>(l), static_cast<int16_t>(r));
+    std::memcpy(slots + 4 * i, &word, 4);
+  }
+}
 
 StudioEngine::StudioEngine(const StudioSettings& settings, SampleRing& ring)
     : settings_(checked(settings)),
       ring_(ring),
       step_(cutoff_for(settings_.sample_rate), kKaiserBeta),
       chips_{StudioChip(settings_.model, settings_.clock_hz,
+                        fast_tone_for(settings_.sample_rate),
                         fast_tone_for(settings_.sample_rate)),
              StudioChip(settings_.model, settings_.clock_hz,
+                        fast_tone_for(settings_.sample_rate),
                         fast_tone_for(settings_.sample_rate))} {
   static constexpr char kLayouts[6][4] = {"abc", "acb", "bac", "bca", "cab", "cba"};
   const int layout = static_cast<int>(settings_.stereo);
@@ -85,7 +114,8 @@ void StudioEngine::reset() {
   used_ = 0;
   filtered_left_ = 0;
   filtered_right_ = 0;
-  dither_ = 0x9E3779B97F4A7C15ull ^ settings_.dither_seed;
+  dither_seed_ = uint64_t{settings_.dither_seed} * 0x9E3779B9u;
+  frame_count_ = 0;
   ring_.reset();
 }
 
@@ -186,34 +216,40 @@ void StudioEngine::drop_front(uint32_t frames) {
 
 void StudioEngine::write_frames(uint8_t* slots, uint32_t frames, const float* left,
                                 const float* right) {
-  double filtered_left = filtered_left_;
-  double filtered_right = filtered_right_;
-  uint64_t random = dither_;
-  constexpr double kDraw = 1.0 / 65536;
-  // Adding 65536.5 and truncating rounds to nearest for anything above
-  // -65536, which every sample is.
-  constexpr double kBias = 65536.5;
-  for (uint32_t i = 0; i < frames; ++i) {
-    filtered_left = pole_ * filtered_left + left[i];
-    filtered_right = pole_ * filtered_right + right[i];
-    random = next_random(random);
-    const double dither_left =
-        (double(random & 0xFFFF) - double((random >> 16) & 0xFFFF)) * kDraw;
-    const double dither_right =
-        (double((random >> 32) & 0xFFFF) - double(random >> 48)) * kDraw;
-    const int32_t l =
-        static_cast<int32_t>(filtered_left * scale_ + dither_left + kBias) - 65536;
-    const int32_t r =
-        static_cast<int32_t>(filtered_right * scale_ + dither_right + kBias) - 65536;
-    if (slots != nullptr) {
-      const uint32_t word =
-          SampleRing::pack_frame(static_cast<int16_t>(l), static_cast<int16_t>(r));
-      std::memcpy(slots + 4 * i, &word, 4);
+  // The high-pass, y[n] = pole * y[n-1] + step[n] (the buffer holds the
+  // steps' sample differences, so this also integrates them), four frames a
+  // time so that only every fourth result waits for the one before.
+  double filtered[2][kBatch + 4];
+  const double p1 = pole_, p2 = p1 * p1, p3 = p2 * p1, p4 = p2 * p2;
+  const float* in[2] = {left, right};
+  double state[2] = {filtered_left_, filtered_right_};
+  for (int side = 0; side < 2; ++side) {
+    const float* x = in[side];
+    double y = state[side];
+    uint32_t i = 0;
+    for (; i + 4 <= frames; i += 4) {
+      const double a = x[i], b = x[i + 1], c = x[i + 2], d = x[i + 3];
+      const double ab = p1 * a + b;
+      const double abc = p1 * ab + c;
+      filtered[side][i] = p1 * y + a;
+      filtered[side][i + 1] = p2 * y + ab;
+      filtered[side][i + 2] = p3 * y + abc;
+      y = p4 * y + (p1 * abc + d);
+      filtered[side][i + 3] = y;
     }
+    for (; i < frames; ++i) filtered[side][i] = y = p1 * y + x[i];
+    state[side] = y;
   }
-  filtered_left_ = filtered_left;
-  filtered_right_ = filtered_right;
-  dither_ = random;
+  filtered_left_ = state[0];
+  filtered_right_ = state[1];
+  if (slots != nullptr) dither_and_pack(slots, frames, filtered[0], filtered[1]);
+  frame_count_ += frames;
+}
+
+void StudioEngine::dither_and_pack(uint8_t* slots, uint32_t frames, const double* left,
+                                   const double* right) const {
+  dither_frames(slots, frames, left, right, scale_,
+                static_cast<uint32_t>(dither_seed_ + frame_count_));
 }
 
 void StudioEngine::advance(uint64_t ticks) {

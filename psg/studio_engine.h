@@ -17,12 +17,17 @@
 #include "psg/studio_chip.h"
 #include "psg/synthesis_engine.h"
 
+// The last stage of the frames: scale, dither, round and pack `frames` frames
+// into slots; `first` numbers the first frame for the dither.
+void dither_frames(uint8_t* slots, uint32_t frames, const double* left,
+                   const double* right, double scale, uint32_t first);
+
 // Which channel sits left, centre and right; Mono gives L = R.
 enum class StereoLayout : uint8_t { Abc, Acb, Bac, Bca, Cab, Cba, Mono };
 
 struct StudioSettings {
-  uint32_t clock_hz = 1773400;   // 1..4 MHz
-  uint32_t sample_rate = 44100;  // 8000..192000
+  uint32_t clock_hz = 1773400;   // 1..4 MHz tested; raised to sample_rate at least
+  uint32_t sample_rate = 44100;  // 8000..192000, clamped to that
   ChipModel model = ChipModel::Ay;
   StereoLayout stereo = StereoLayout::Abc;
   int chips = 1;  // 2: TurboSound, registers 16..29 address the second chip
@@ -53,6 +58,10 @@ class StudioEngine final : public SynthesisEngine {
   // PCM units per unit of channel level on a side with gain 1: a full-volume
   // square on a channel of gain g swings +-g/2 of it around 0.
   double pcm_scale() const { return scale_; }
+  // The high-pass's output after the last frame made, per side (0 left).
+  double filtered_level(int side) const {
+    return side == 0 ? filtered_left_ : filtered_right_;
+  }
 
  private:
   // Frames made per batch at most; the step buffers hold that many plus a
@@ -67,6 +76,8 @@ class StudioEngine final : public SynthesisEngine {
   void write_frames(uint8_t* slots, uint32_t frames, const float* left,
                     const float* right);
   void drop_front(uint32_t frames);
+  void dither_and_pack(uint8_t* slots, uint32_t frames, const double* left,
+                       const double* right) const;
 
   StudioSettings settings_;
   SampleRing& ring_;
@@ -89,5 +100,6 @@ class StudioEngine final : public SynthesisEngine {
   int used_ = 0;  // buffer entries that may be non-zero
   double filtered_left_ = 0;
   double filtered_right_ = 0;
-  uint64_t dither_ = 1;
+  uint64_t dither_seed_ = 0;
+  uint64_t frame_count_ = 0;  // frames made since reset, numbering the dither
 };

@@ -151,15 +151,76 @@ TEST(StudioSound, PitchDcAndEnvelopeSteps) {
     // Envelope: a constant channel (tone and noise off) following a sawtooth.
     engine->write_register(7, 0x3F);
     engine->write_register(8, 0x10);
-    engine->write_register(11, 3);
+    engine->write_register(11, 40);
     engine->write_register(12, 0);
     engine->write_register(13, 12);
     std::set<float> levels;
     for (int i = 0; i < 64; ++i) {
-      engine->run(8 * 3);
+      engine->run(8 * 40);
       levels.insert(engine->chip(0).output(0));
     }
     EXPECT_EQ(levels.size(), c.envelope_steps);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// advance() must leave both chips of a TurboSound pair where run() does, and
+// the frames after it must fall due where they would have.
+TEST(StudioEngine, AdvanceLeavesTheChipsWhereARunDoes) {
+  SampleRing ring_a, ring_b;
+  const StudioSettings settings{1773400, 48000, ChipModel::Ym, StereoLayout::Acb, 2, 3};
+  auto ran = std::make_unique<StudioEngine>(settings, ring_a);
+  auto skipped = std::make_unique<StudioEngine>(settings, ring_b);
+  ran->reset();
+  skipped->reset();
+  uint32_t seed = 11;
+  uint64_t frames_ran = 0;
+  for (int write = 0; write < 400; ++write) {
+    seed = seed * 1103515245u + 12345u;
+    const uint8_t reg = static_cast<uint8_t>((seed >> 8) % 30);
+    const uint8_t value = static_cast<uint8_t>(seed >> 16);
+    ran->write_register(reg, value);
+    skipped->write_register(reg, value);
+    const uint32_t delay = (seed >> 24) * 97 + 1;
+    frames_ran += render(*ran, delay).left.size();
+    skipped->advance(delay);
+  }
+  ran->synchronize();
+  skipped->synchronize();
+  for (int chip = 0; chip < 2; ++chip) {
+    const StudioChip& a = ran->chip(chip);
+    const StudioChip& b = skipped->chip(chip);
+    EXPECT_EQ(a.noise_shift_register(), b.noise_shift_register());
+    EXPECT_EQ(a.envelope().level(), b.envelope().level());
+    for (int c = 0; c < 3; ++c) {
+      EXPECT_EQ(a.tone_bit(c), b.tone_bit(c));
+      EXPECT_EQ(a.output(c), b.output(c));
+    }
+  }
+  // The next 10000 ticks make as many frames after either.
+  EXPECT_EQ(render(*ran, 10000).left.size(), render(*skipped, 10000).left.size());
+  EXPECT_GT(frames_ran, 0u);
+}
+
+}  // namespace
+
+namespace {
+
+// A run stops right after the tick whose frame takes the ring above its
+// high-water mark, as every engine's does.
+TEST(StudioEngine, RunStopsAtTheFrameThatFillsTheRing) {
+  for (uint32_t rate : {8000u, 44100u, 192000u}) {
+    SampleRing ring;
+    auto engine =
+        tone_engine(ring, {3579545, rate, ChipModel::Ay, StereoLayout::Abc, 1, 1}, 100);
+    const uint64_t ran = engine->run(UINT32_MAX);
+    const uint64_t frames = SampleRing::kHighWater / 4 + 1;
+    EXPECT_EQ(ring.fill_level(), 4 * frames);
+    EXPECT_EQ(ran * rate / 3579545, frames) << rate;
+    EXPECT_EQ((ran - 1) * rate / 3579545, frames - 1) << rate;
   }
 }
 
