@@ -101,21 +101,26 @@ double portable_exp(double x) {
 BandLimitedStep::BandLimitedStep(double cutoff, double beta) {
   const double half_width = (kTaps - 1) / 2.0;
   const Impulse impulse{cutoff, beta, half_width, 1 / bessel_i0(beta)};
-  // The step (the impulse's running integral) on a grid of 4 points per
-  // phase, by Simpson's rule on each interval, from -kTaps/2 - 1 onward.
-  constexpr int kPerSample = 4 * kPhases;
+  // The step (the impulse's running integral) on a grid of one point per
+  // phase, by Simpson's rule on each interval, from -kTaps/2 - 1 onward. The
+  // impulse is smooth at that scale (its error is far below a float's), and
+  // each interval takes the value at its end from the one before: the table
+  // is made at every engine's start.
+  constexpr int kGridPerPhase = 1;
+  constexpr int kPerSample = kGridPerPhase * kPhases;
   const double grid = 1.0 / kPerSample;
   const double start = -kTaps / 2.0 - 1;
   const int points = (kTaps + 2) * kPerSample + 1;
   std::vector<double> step(points, 0.0);
   double magnitude = 0;
+  double fa = impulse(start);
   for (int i = 1; i < points; ++i) {
     const double a = start + (i - 1) * grid;
-    const double fa = impulse(a);
     const double fm = impulse(a + grid / 2);
     const double fb = impulse(a + grid);
     step[i] = step[i - 1] + grid / 6 * (fa + 4 * fm + fb);
     magnitude += grid / 6 * (std::abs(fa) + 4 * std::abs(fm) + std::abs(fb));
+    fa = fb;
   }
   impulse_magnitude_ = magnitude;
   // Tap j of phase p spans [j - kTaps/2 - p, j - kTaps/2 + 1 - p]; the grid
@@ -124,7 +129,7 @@ BandLimitedStep::BandLimitedStep(double cutoff, double beta) {
   for (int k = 0; k <= kPhases; ++k) {
     double sum = 0;
     for (int j = 0; j < kTaps; ++j) {
-      const int from = (j + 1) * kPerSample - 4 * k;
+      const int from = (j + 1) * kPerSample - kGridPerPhase * k;
       rows[k][j] = step[from + kPerSample] - step[from];
       sum += rows[k][j];
     }

@@ -1,6 +1,7 @@
 #include "psg/studio_chip.h"
 
 #include <algorithm>
+#include <bit>
 
 #include "psg/chip_levels.h"
 
@@ -174,16 +175,31 @@ void StudioChip::update_hearing(uint64_t now) {
     noise_heard = noise_heard || (noise_on && audible);
     envelope_heard = envelope_heard || (regs_[8 + c] & 0x10) != 0;
   }
-  if (noise_heard && !noise_heard_) shift_noise(noise_.catch_up(now));
+  // Shifts that left the output as it was were not run one by one: they are
+  // owed up to now.
+  if (noise_heard) shift_noise(noise_.catch_up(now));
   noise_heard_ = noise_heard;
   envelope_heard_ = envelope_heard && !envelope_.holding;
   uint64_t next = UINT64_MAX;
   for (int c = 0; c < 3; ++c) {
     if (tone_heard_[c] && tone_[c].next < next) next = tone_[c].next;
   }
-  if (noise_heard_ && noise_.next < next) next = noise_.next;
+  if (noise_heard_) {
+    noise_event_ = next_noise_change();
+    if (noise_event_ < next) next = noise_event_;
+  }
   if (envelope_heard_ && envelope_event() < next) next = envelope_event();
   next_event_ = next;
+}
+
+uint64_t StudioChip::next_noise_change() const {
+  // The register shifts right, so the output after j shifts is bit j of the
+  // register now, for j up to 16: the first of those bits that differs from
+  // bit 0 tells how many shifts the output holds, and only that shift needs
+  // an event of its own. Half the shifts leave the output as it is.
+  const uint32_t differs = ((lfsr_ ^ (0u - (lfsr_ & 1u))) >> 1) & 0xFFFFu;
+  const uint64_t shifts = differs != 0 ? std::countr_zero(differs) + 1u : 16u;
+  return noise_.next + (shifts - 1) * noise_.span();
 }
 
 void StudioChip::fire_events(uint64_t tick) {
@@ -209,11 +225,11 @@ void StudioChip::fire_events(uint64_t tick) {
     if (tone_[c].next < next) next = tone_[c].next;
   }
   if (noise_heard_) {
-    if (noise_.next == tick) {
-      noise_.fire();
-      shift_noise(1);
+    if (noise_event_ == tick) {
+      shift_noise(noise_.catch_up(tick));
+      noise_event_ = next_noise_change();
     }
-    if (noise_.next < next) next = noise_.next;
+    if (noise_event_ < next) next = noise_event_;
   }
   if (rehear) {
     update_hearing(tick);

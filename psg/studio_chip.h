@@ -124,6 +124,8 @@ class StudioChip {
   void update_hearing(uint64_t now);
   void update_outputs();
   void shift_noise(uint64_t count);
+  // The tick of the next shift that changes the noise output.
+  uint64_t next_noise_change() const;
   void update_envelope_group();
   template <class Sink>
   void report_changes(uint64_t tick, Sink& sink) {
@@ -153,6 +155,7 @@ class StudioChip {
   bool tone_bit_[3] = {};
   PeriodCounter noise_;
   uint32_t lfsr_ = 1;
+  uint64_t noise_event_ = 0;  // while heard: next_noise_change()
   EnvelopeState envelope_;
   bool tone_heard_[3] = {};
   bool noise_heard_ = false;
