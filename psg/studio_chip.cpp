@@ -206,7 +206,13 @@ void StudioChip::fire_events(uint64_t tick) {
   bool rehear = false;
   if (envelope_heard_ && envelope_event() == tick) {
     const uint8_t before = envelope_.level();
-    envelope_.skip(envelope_.counter.catch_up(tick));
+    if (envelope_group_ == 1) {
+      // One step, as most envelopes take: no division for its count.
+      envelope_.counter.fire();
+      if (!envelope_.holding) envelope_.step();
+    } else {
+      envelope_.skip(envelope_.counter.catch_up(tick));
+    }
     const uint8_t after = envelope_.level();
     // Who hears what changes only when a level reaches or leaves 0, or the
     // envelope holds; otherwise the envelope's channels take the new level.
