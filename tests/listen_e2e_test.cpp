@@ -36,13 +36,6 @@ class Listen : public ProgramTest {
   }
 };
 
-uint32_t le32(const std::string& bytes, size_t at) {
-  uint32_t value = 0;
-  for (int i = 3; i >= 0; --i)
-    value = value << 8 | static_cast<uint8_t>(bytes[at + static_cast<size_t>(i)]);
-  return value;
-}
-
 // A YM5! song at `rate` Hz of random tones, looping from `loop`.
 std::string ym_song(int frames, uint32_t loop, uint16_t rate = 50, unsigned seed = 1) {
   std::mt19937 random(seed);
@@ -63,6 +56,15 @@ std::string psg_song(int frames, uint8_t seed) {
     song.append(frame, sizeof frame);
   }
   return song + "\xFD";
+}
+
+#ifndef _WIN32
+// (On Windows the test's reader folds CR LF in what a program prints.)
+uint32_t le32(const std::string& bytes, size_t at) {
+  uint32_t value = 0;
+  for (int i = 3; i >= 0; --i)
+    value = value << 8 | static_cast<uint8_t>(bytes[at + static_cast<size_t>(i)]);
+  return value;
 }
 
 TEST_F(Listen, ThePipeCarriesTheFilesSamplesUnderSizesToTheEnd) {
@@ -89,6 +91,7 @@ TEST_F(Listen, ThePipeCarriesTheFilesSamplesUnderSizesToTheEnd) {
     EXPECT_TRUE(pipe.out.compare(44, std::string::npos, file, 44) == 0) << name;
   }
 }
+#endif
 
 TEST_F(Listen, OneWorkerAndTwoRenderTheSameFilesUnderDistinctNames) {
   // Two songs called song.psg, a song in a deeper folder, a log.
@@ -135,10 +138,10 @@ TEST_F(Listen, ABadEntryCostsOneLineAndItsCodeWhileTheRestRenders) {
   };
   const Case cases[] = {
       {"good", 0, 2, ""},
-      {"noted", 2, 1, "mova: noted/notes.txt: not a song"},
-      {"cut", 9, 1, "mova: cut/cut.psg: "},
+      {"noted", 2, 1, "notes.txt: not a song"},
+      {"cut", 9, 1, "cut.psg: "},
       {"lists/clean.m3u", 0, 2, ""},
-      {"lists/missing.m3u", 2, 1, "mova: lists/gone.psg: no such file"},
+      {"lists/missing.m3u", 2, 1, "gone.psg: no such file"},
       {"lists/self.m3u", 2, 1, "self.m3u: playlist includes itself"},
   };
   int n = 0;
