@@ -93,7 +93,8 @@ bool looks_like_song(std::span<const uint8_t> head) {
   if (is_lha(head) || is_gzip(head)) return true;
   for (const char* magic : kYmMagics)
     if (starts_with(head, magic)) return true;
-  return starts_with(head, "PSG\x1A") || starts_with(head, "Vgm ");
+  return starts_with(head, "PSG\x1A") || starts_with(head, "Vgm ") ||
+         looks_like_pt3(head) || looks_like_vtx(head);
 }
 
 ImportResult malformed(std::string error) {

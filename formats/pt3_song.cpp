@@ -85,7 +85,8 @@ ImportResult import_pt3(std::span<const uint8_t> bytes, const ImportOptions& opt
   const int chosen = options.second_chip ? 1 : 0;
   ImportResult result;
   Pt3Replayer replayer(modules[chosen]);
-  import_tracker_frames(replayer, clock, rate, kMaxTrackerFrames, result);
+  import_tracker_frames(replayer, clock, rate, kMaxTrackerFrames, options.source_chip,
+                        result);
   if (result.status != ImportStatus::Ok) return result;
   SongInfo& info = result.info;
   const Pt3Module& module = modules[chosen];
@@ -93,6 +94,7 @@ ImportResult import_pt3(std::span<const uint8_t> bytes, const ImportOptions& opt
   info.title = printable(module.title());
   info.author = printable(module.author());
   info.clock_hz = clock;
+  info.chip_type = "ay";  // a ZX Spectrum's AY-3-8910
   info.rate_hz = rate;
   if (turbosound) {
     for (int i = 0; i < 2; ++i) {

@@ -75,10 +75,11 @@ struct ImportResult {
 ImportResult import_song(std::span<const uint8_t> bytes, const ImportOptions& options);
 
 // How many leading bytes looks_like_song() needs at most.
-inline constexpr size_t kSongMagicBytes = 8;
+inline constexpr size_t kSongMagicBytes = 32;
 
 // Whether the file's first bytes carry a magic that import_song() takes up: a
-// YM variant, PSG, VGM, an LHA archive or a gzip stream. Cheap, for sorting
+// YM variant, PSG, VGM, VTX, a Pro Tracker 3 module, an LHA archive or a
+// gzip stream. Cheap, for sorting
 // the files of a folder; whether the song then imports is import_song()'s
 // finding (an archive or gzip stream may hold something else).
 bool looks_like_song(std::span<const uint8_t> head);

@@ -4,8 +4,8 @@
 #include "formats/register_stream.h"
 
 void import_tracker_frames(TrackerFrameSource& source, uint32_t clock_hz, double rate_hz,
-                           uint64_t max_frames, ImportResult& result) {
-  RegisterStream stream(clock_hz, result.writes);
+                           uint64_t max_frames, bool source_chip, ImportResult& result) {
+  RegisterStream stream(clock_hz, result.writes, source_chip);
   TrackerFrame frame;
   uint64_t frames = 0;
   bool ended = false;

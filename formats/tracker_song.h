@@ -18,8 +18,9 @@ inline constexpr uint64_t kMaxTrackerFrames = 180000;
 // duration and the stream's figures into result.info (whose format, title
 // and the like the caller sets). Malformed with the source's error when the
 // module turned out unreadable.
+// With source_chip, the writes stay the source chip's (see ImportOptions).
 void import_tracker_frames(TrackerFrameSource& source, uint32_t clock_hz, double rate_hz,
-                           uint64_t max_frames, ImportResult& result);
+                           uint64_t max_frames, bool source_chip, ImportResult& result);
 
 // Counts the frames of one pass (at most `max_frames`) without writing;
 // false with the source's error when the module is unreadable.

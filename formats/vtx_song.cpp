@@ -106,6 +106,7 @@ ImportResult import_vtx(std::span<const uint8_t> bytes, const ImportOptions& opt
   info.author = printable(vtx.texts[1]);
   info.comment = printable(vtx.texts[4]);
   info.stereo = vtx.stereo;
+  info.chip_type = vtx.chip == "AY" ? "ay" : "ym";
   info.clock_hz = clock;
   info.rate_hz = rate;
   info.frames = frames;
@@ -118,7 +119,7 @@ ImportResult import_vtx(std::span<const uint8_t> bytes, const ImportOptions& opt
     if (!vtx.texts[i].empty())
       info.notes.push_back((i == 2 ? "made with " : "tracker ") +
                            printable(vtx.texts[i]));
-  RegisterStream stream(clock, result.writes);
+  RegisterStream stream(clock, result.writes, options.source_chip);
   if (!play_frames(data, frames, rate, stream))
     return malformed("more than " + with_commas(kMaxWrites) + " writes");
   stream.report(info);

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "common/input_file.h"
 #include "common/log_writer.h"
 #include "common/messages.h"
 #include "common/register_log.h"
@@ -42,7 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CollectingSink sink;
   ScanSummary summary;
   std::string why;
-  const ScanResult scanned = scan_log(input.c_str(), sink, summary, &why);
+  const ScanResult scanned =
+      scan_log(input.c_str(), stdio_input_files(), sink, summary, &why);
   RegisterLog log;
   const bool opened = open_register_log(log, input.c_str(), LogOpenRules::Player);
   FUZZ_REQUIRE(opened == (scanned == ScanResult::Ok));

@@ -10,10 +10,12 @@
 #include <memory>
 #include <random>
 
+#include "audio/audio_sink.h"
+#include "audio/clock.h"
+#include "audio/engine_threads.h"
 #include "audio/fade.h"
 #include "audio/flac_output.h"
 #include "audio/pcm_render.h"
-#include "audio/rig.h"
 #include "audio/wav_output.h"
 #include "mova/batch.h"
 #include "mova/live_player.h"
@@ -24,6 +26,7 @@
 #include "mova/status_line.h"
 #include "mova/terminal.h"
 #include "psg/stretch_engine.h"
+#include "psg/studio_engine.h"
 
 namespace {
 
@@ -33,9 +36,9 @@ struct PreparedSong {
   LoadedSong song;
   SongLength length;  // in microseconds
   std::vector<TimedWrite> writes;
-  std::unique_ptr<ExactRig> rig;
-  std::unique_ptr<ExactEngine> exact;
-  SynthesisEngine* engine = nullptr;
+  std::unique_ptr<SampleRing> own_ring;  // a render's; live play shares one
+  std::unique_ptr<SynthesisEngine> engine;
+  std::string engine_name;  // what the status shows: "YM2149", "exact"
 };
 
 bool ends_with(const std::string& text, const char* suffix) {
@@ -48,20 +51,80 @@ bool ends_with(const std::string& text, const char* suffix) {
   return true;
 }
 
+// The song's length in ticks of its writes' clock: the length is worked out
+// in microseconds.
+SongLength in_ticks(SongLength length, uint32_t clock_hz) {
+  const auto ticks = [&](uint64_t us) {
+    return static_cast<uint64_t>(static_cast<long double>(us) * clock_hz / 1000000.0L +
+                                 0.5L);
+  };
+  length.loop_start_us = ticks(length.loop_start_us);
+  length.song_end_us = ticks(length.song_end_us);
+  length.fade_start_us = ticks(length.fade_start_us);
+  length.end_us = ticks(length.end_us);
+  return length;
+}
+
+StereoLayout stereo_layout(const std::string& wanted, const std::string& song) {
+  const std::string name = !wanted.empty() ? wanted : song;
+  static const struct {
+    const char* name;
+    StereoLayout layout;
+  } kLayouts[] = {{"abc", StereoLayout::Abc},  {"acb", StereoLayout::Acb},
+                  {"bac", StereoLayout::Bac},  {"bca", StereoLayout::Bca},
+                  {"cab", StereoLayout::Cab},  {"cba", StereoLayout::Cba},
+                  {"mono", StereoLayout::Mono}};
+  for (const auto& layout : kLayouts) {
+    if (name.size() == std::strlen(layout.name) &&
+        std::equal(name.begin(), name.end(), layout.name, [](char a, char b) {
+          return (a >= 'A' && a <= 'Z' ? a + 32 : a) == b;
+        })) {
+      return layout.layout;
+    }
+  }
+  return StereoLayout::Abc;
+}
+
+// The studio engine for the song, at its own clock.
+void make_studio_engine(const ListenOptions& options, SampleRing& ring,
+                        PreparedSong& prepared) {
+  const LoadedSong& song = prepared.song;
+  StudioSettings settings;
+  settings.clock_hz = song.clock_hz;
+  settings.sample_rate = options.sample_rate;
+  const std::string chip = !options.chip.empty() ? options.chip : song.info.chip_type;
+  settings.model = chip == "ym" ? ChipModel::Ym : ChipModel::Ay;
+  settings.stereo = stereo_layout(options.stereo, song.info.stereo);
+  settings.chips = song.two_chips ? 2 : 1;
+  prepared.engine = std::make_unique<StudioEngine>(settings, ring);
+  prepared.engine_name = settings.model == ChipModel::Ym ? "YM2149" : "AY-3-8910";
+  if (song.two_chips) prepared.engine_name += " x2";
+}
+
 // Loads the song and builds its engine, on `ring` when given (live play
-// keeps one ring from song to song), else in a rig of its own.
+// keeps one ring from song to song), else on a ring of its own.
 int prepare_song(const std::string& path, const ListenOptions& options,
                  PreparedSong& prepared, SampleRing* ring) {
   LoadOptions load;
   load.clock_hz = options.clock_hz;
   load.rate_hz = options.rate_hz;
+  load.source_chip = !options.exact;
+  load.both_chips = !options.exact;
   if (const int code = load_song(path, load, prepared.song); code != kMovaOk) {
     return code;
   }
   const LoadedSong& song = prepared.song;
   prepared.length =
       song.is_log ? played_once(song.end_ticks) : song_length(song.info, options.length);
-  prepared.writes = writes_to_play(song.writes, prepared.length);
+  prepared.writes = writes_to_play(song.writes, in_ticks(prepared.length, song.clock_hz));
+  if (ring == nullptr) {
+    prepared.own_ring = std::make_unique<SampleRing>();
+    ring = prepared.own_ring.get();
+  }
+  if (!options.exact) {
+    make_studio_engine(options, *ring, prepared);
+    return kMovaOk;
+  }
   if (song.info.chips.size() > 1) {
     report(path.c_str(),
            "TurboSound: playing the first chip alone (this engine plays one chip)");
@@ -71,14 +134,10 @@ int prepare_song(const std::string& path, const ListenOptions& options,
   if (!song.is_log && !writes_fit(path.c_str(), prepared.writes, LogForm::Text)) {
     return kMovaDoesNotFit;
   }
-  if (ring != nullptr) {
-    prepared.exact = std::make_unique<StretchEngine>(*ring);
-  } else {
-    prepared.rig = std::make_unique<ExactRig>(EngineKind::Stretches);
-  }
-  ExactEngine& exact = ring != nullptr ? *prepared.exact : prepared.rig->engine();
-  exact.install_volume_table(kFullLevels);
-  prepared.engine = &exact;
+  auto exact = std::make_unique<StretchEngine>(*ring);
+  exact->install_volume_table(kFullLevels);
+  prepared.engine = std::move(exact);
+  prepared.engine_name = "exact";
   return kMovaOk;
 }
 
@@ -89,7 +148,7 @@ SongStatus status_of(const PreparedSong& prepared, int index, int count) {
   status.author = song.info.author;
   const size_t slash = song.path.find_last_of("/\\");
   status.file_name = slash == std::string::npos ? song.path : song.path.substr(slash + 1);
-  status.format = song.is_log ? "log" : song.info.format;
+  status.format = (song.is_log ? "log" : song.info.format) + ", " + prepared.engine_name;
   status.index = index;
   status.count = count;
   status.total_us = prepared.length.end_us;
@@ -197,7 +256,9 @@ int play_live(const ListenOptions& options, const std::vector<ListEntry>& entrie
       ++i;
     } else {
       SongStatus status = status_of(prepared, i + 1, count);
-      if (!controls.show) std::fprintf(stderr, "%s\n", plain_song_line(status).c_str());
+      if (!controls.show)
+        std::fprintf(stderr, "%s  (%s)\n", plain_song_line(status).c_str(),
+                     status.format.c_str());
       LiveControls shown = controls;
       if (controls.show) {
         shown.show = [&](const SongStatus& s) {
@@ -283,7 +344,9 @@ int listen_play(const ListenOptions& options) {
         code != kMovaOk) {
       return code;
     }
-    std::fprintf(stderr, "%s\n", plain_song_line(status_of(prepared, 1, 1)).c_str());
+    const SongStatus status = status_of(prepared, 1, 1);
+    std::fprintf(stderr, "%s  (%s)\n", plain_song_line(status).c_str(),
+                 status.format.c_str());
     return worst(listed, render_prepared(prepared, options.output_path, nullptr));
   }
   return worst(listed, play_terminal_or_plain(options, entries));

@@ -21,6 +21,12 @@ struct ListenOptions {
   uint64_t seed = 0;
   bool repeat = false;
   bool exact = false;
+  // The studio engine's: "ay" or "ym" (empty: what the song was made for),
+  // "abc", "acb" or "mono" (empty: the song's own layout, else abc), and the
+  // frames per second.
+  std::string chip;
+  std::string stereo;
+  uint32_t sample_rate = 44100;
   uint32_t clock_hz = 0;  // --clock and --rate
   double rate_hz = 0;
 };

@@ -35,7 +35,8 @@ constexpr CommandHelp kCommands[] = {
      "--second-chip. Prints a one-line summary to the standard error."},
     {"play",
      "mova play ARG... [-o OUT] [--loops N] [--fade S] [--shuffle] [--seed N]\n"
-     "                 [--repeat] [--exact] [--clock HZ] [--rate HZ]",
+     "                 [--repeat] [--exact] [--chip ay|ym] [--stereo abc|acb|mono]\n"
+     "                 [--sample-rate HZ] [--clock HZ] [--rate HZ]",
      "Plays songs, register logs, folders (searched recursively, sorted by path)\n"
      "and M3U playlists on the sound device, one after another. On a terminal a\n"
      "status line shows title, author, time and loops; keys: space pause, Left\n"
@@ -43,16 +44,22 @@ constexpr CommandHelp kCommands[] = {
      "with a loop point plays its loop --loops times (2) and fades out over\n"
      "--fade seconds (8); a log or a song without a loop plays once. With -o\n"
      "one song goes into a file: FLAC for a name ending in .flac, else WAV (-o -:\n"
-     "a WAV stream on the standard output). --exact plays the exact model, the\n"
-     "one zarnik plays: with --loops 1 --fade 0 the bytes of mova import and\n"
+     "a WAV stream on the standard output). Songs play on the studio engine: the\n"
+     "real chip at the song's own clock, band-limited, --sample-rate frames a\n"
+     "second (44100), the chip the song was made for (--chip: ay is the\n"
+     "AY-3-8910, ym the YM2149) in the song's stereo layout or --stereo (abc: A\n"
+     "left, B centre, C right). --exact plays the exact model instead, the one\n"
+     "zarnik plays: with --loops 1 --fade 0 the bytes of mova import and\n"
      "zarnik -o."},
     {"render",
      "mova render ARG... -d DIR [--format wav|flac] [-j N] [--loops N] [--fade S]\n"
-     "                   [--shuffle] [--seed N] [--exact] [--clock HZ] [--rate HZ]",
+     "                   [--shuffle] [--seed N] [--exact] [--chip ay|ym]\n"
+     "                   [--stereo abc|acb|mono] [--sample-rate HZ] [--clock HZ]\n"
+     "                   [--rate HZ]",
      "Renders every song of the list into DIR, each named after its file with the\n"
      "extension replaced (two songs of one name get distinct names), on N worker\n"
-     "threads (one per core). A summary line at the end; the exit code is the\n"
-     "highest of the songs'."},
+     "threads (one per core), on the engine and with the options of play. A\n"
+     "summary line at the end; the exit code is the highest of the songs'."},
     {"dump", "mova dump LOG.bin [-o OUT]",
      "Turns a binary register log into the text form; tubrel turns the result back\n"
      "into the same bytes. Says so when it cannot (a log that ends early, records\n"
@@ -154,6 +161,7 @@ int take_listening_option(const CommandHelp& command, int argc, const char* cons
   if (name == "--repeat" && !render) return listen.repeat = true, 0;
   if (name == "--exact") return listen.exact = true, 0;
   const bool valued = name == "--loops" || name == "--fade" || name == "--seed" ||
+                      name == "--chip" || name == "--stereo" || name == "--sample-rate" ||
                       (render && (name == "-d" || name == "--format" || name == "-j"));
   if (!valued) return -1;
   if (i + 1 >= argc) return usage_error(command, "a value must follow ", argv[i]);
@@ -178,6 +186,19 @@ int take_listening_option(const CommandHelp& command, int argc, const char* cons
     listen.seeded = true;
   } else if (name == "-d") {
     listen.folder = value;
+  } else if (name == "--chip") {
+    if (std::strcmp(value, "ay") != 0 && std::strcmp(value, "ym") != 0)
+      return usage_error(command, "--chip takes ay or ym, not ", value);
+    listen.chip = value;
+  } else if (name == "--stereo") {
+    if (std::strcmp(value, "abc") != 0 && std::strcmp(value, "acb") != 0 &&
+        std::strcmp(value, "mono") != 0)
+      return usage_error(command, "--stereo takes abc, acb or mono, not ", value);
+    listen.stereo = value;
+  } else if (name == "--sample-rate") {
+    if (!parse_count(value, 8000, 192000, &number))
+      return usage_error(command, "--sample-rate takes 8000 to 192000 Hz, not ", value);
+    listen.sample_rate = static_cast<uint32_t>(number);
   } else if (name == "--format") {
     if (std::strcmp(value, "wav") != 0 && std::strcmp(value, "flac") != 0)
       return usage_error(command, "--format takes wav or flac, not ", value);

@@ -33,7 +33,7 @@ struct SongCommand {
   double rate_hz = 0;
   bool source_chip = false;      // the writes for the song's own chip and clock
   InputFiles* inputs = nullptr;  // null: the standard library's files
-  bool second_chip = false;  // import: a TurboSound file's second chip
+  bool second_chip = false;      // import: a TurboSound file's second chip
 };
 
 // Reads and imports the song file. Returns 0, or the exit code after

@@ -38,7 +38,7 @@ bool has_playlist_name(const fs::path& path) {
 FileKind classify_file(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return FileKind::Unreadable;
-  char head[16] = {};
+  char head[kSongMagicBytes] = {};
   in.read(head, sizeof head);
   if (in.bad()) return FileKind::Unreadable;
   const auto length = static_cast<size_t>(in.gcount());

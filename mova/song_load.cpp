@@ -51,6 +51,31 @@ int load_log(const std::string& path, LoadedSong& song) {
 
 }  // namespace
 
+namespace {
+
+// The writes of two chips in time order, the second's registers moved up by
+// 16; at one time the first chip's writes come first.
+std::vector<TimedWrite> merge_chips(const std::vector<TimedWrite>& first,
+                                    const std::vector<TimedWrite>& second) {
+  std::vector<TimedWrite> merged;
+  merged.reserve(first.size() + second.size());
+  size_t j = 0;
+  for (const TimedWrite& write : first) {
+    for (; j < second.size() && second[j].time < write.time; ++j) {
+      merged.push_back(
+          {second[j].time, static_cast<uint8_t>(second[j].reg + 16), second[j].value});
+    }
+    merged.push_back(write);
+  }
+  for (; j < second.size(); ++j) {
+    merged.push_back(
+        {second[j].time, static_cast<uint8_t>(second[j].reg + 16), second[j].value});
+  }
+  return merged;
+}
+
+}  // namespace
+
 int load_song(const std::string& path, const LoadOptions& options, LoadedSong& song) {
   song = LoadedSong{};
   song.path = path;
@@ -69,6 +94,13 @@ int load_song(const std::string& path, const LoadOptions& options, LoadedSong& s
   if (const int code = import_song_file(command, result); code != kMovaOk) return code;
   song.info = std::move(result.info);
   song.writes = std::move(result.writes);
+  if (options.both_chips && song.info.chips.size() > 1) {
+    command.second_chip = true;
+    ImportResult second;
+    if (const int code = import_song_file(command, second); code != kMovaOk) return code;
+    song.writes = merge_chips(song.writes, second.writes);
+    song.two_chips = true;
+  }
   if (song.writes.empty()) {
     report(path.c_str(), "holds no register write");
     return kMovaBadSong;

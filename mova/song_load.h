@@ -12,8 +12,9 @@
 
 struct LoadedSong {
   std::string path;
-  bool is_log = false;  // a register log: played exactly as zarnik plays it
-  SongInfo info;        // what the song says of itself (a log: its form only)
+  bool is_log = false;     // a register log: played exactly as zarnik plays it
+  bool two_chips = false;  // the writes address a second chip from register 16
+  SongInfo info;           // what the song says of itself (a log: its form only)
   std::vector<TimedWrite> writes;
   uint32_t clock_hz = 1000000;  // ticks per second of the writes' times
   uint64_t end_ticks = 0;       // the last write's time: where the song ends
@@ -23,6 +24,9 @@ struct LoadOptions {
   uint32_t clock_hz = 0;  // --clock and --rate; 0: what the file says
   double rate_hz = 0;
   bool source_chip = false;  // the writes for the song's own chip and clock
+  // A TurboSound file's two chips in one list of writes, the second chip's
+  // registers numbered from 16 (for an engine with two chips).
+  bool both_chips = false;
 };
 
 // Loads path. Returns 0, or the exit code after reporting one line

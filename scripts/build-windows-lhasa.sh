@@ -11,27 +11,9 @@ triple="${arch}-w64-mingw32"
 prefix="$PWD/build-win-deps/$triple"
 [ -f "$prefix/lib/liblhasa.a" ] && exit 0
 
-as_root=()
-if [ "$(id -u)" -ne 0 ]; then
-  as_root=(sudo)
-fi
-# apt-get source needs the source package lists: one deb-src entry for the
-# release the system runs.
-list=/etc/apt/sources.list.d/zarnik-deb-src.sources
-if ! apt-get source --print-uris lhasa >/dev/null 2>&1; then
-  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
-  mirror=$(bash scripts/apt-mirror.sh)
-  [ -n "$mirror" ] || { echo "no Debian archive in apt's sources to fetch lhasa's source from" >&2; exit 1; }
-  printf 'Types: deb-src\nURIs: %s\nSuites: %s\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
-    "$mirror" "$codename" | "${as_root[@]}" tee "$list" >/dev/null
-  "${as_root[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq
-fi
-
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-(cd "$work" && apt-get source -qq lhasa >/dev/null 2>&1)
-src=$(find "$work" -maxdepth 1 -mindepth 1 -type d -name 'lhasa-*' | head -n 1)
-[ -n "$src" ] || { echo "apt-get source lhasa gave no source tree" >&2; exit 1; }
+src=$(bash scripts/apt-source.sh lhasa "$work")
 
 # The library is plain C that needs no configuration: compile the sources
 # that lib/Makefile.am lists for it (the rest are included by those).

@@ -124,6 +124,8 @@ if [ -f "build-win-$test_arch/mova.exe" ]; then
   version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "build-win-$test_arch/CMakeCache.txt")
   said=$("$WINELOADER" "$zip_dir/mova.exe" --version)
   [[ "$said" == *"$version"* ]] || { echo "the zip's mova.exe says '$said', not $version" >&2; exit 1; }
+  "$WINELOADER" "$zip_dir/mova.exe" render "$zip_dir/examples/demo.bin" -d "$work/flac" --format flac >/dev/null
+  [ "$(head -c 4 "$work/flac/demo.flac")" = fLaC ] || { echo "the zip's mova.exe wrote no FLAC file" >&2; exit 1; }
 fi
 echo "$(basename "$zip_dir").zip: $(ls "$zip_dir" | tr '\n' ' ')- the programs render and convert the demo song as on Linux"
 

@@ -10,7 +10,7 @@ seconds="${1:-60}"
 shift || true
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=(text_reader binary_reader hex_byte converter renderer
-  failures ym_import psg_import vgm_import vtx_import pt3_replay log_scan)
+  failures ym_import psg_import vgm_import vtx_import pt3_replay log_scan studio_engine)
 
 bash scripts/install-deps.sh clang libclang-rt-14-dev
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

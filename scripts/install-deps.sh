@@ -5,6 +5,7 @@
 # liblhasa-dev unpacks LHA archives (nearly every YM song is one) and
 # zlib1g-dev inflates gzip (VGZ songs); libflac-dev writes FLAC files;
 # libncurses-dev gives terminfo (tinfo) for mova's terminal display and keys;
+# libkissfft-dev is the FFT the studio engine's spectrum tests measure with;
 # scdoc builds the man pages.
 # Runs apt-get directly as root and through sudo otherwise.
 set -euo pipefail
@@ -17,7 +18,7 @@ have_cmd g++ || need+=(g++)
 have_cmd cmake || need+=(cmake)
 have_cmd ninja || need+=(ninja-build)
 have_cmd pkg-config || need+=(pkg-config)
-for pkg in libgtest-dev libbenchmark-dev libasound2-dev liblhasa-dev zlib1g-dev libflac-dev libncurses-dev scdoc "$@"; do
+for pkg in libgtest-dev libbenchmark-dev libasound2-dev liblhasa-dev zlib1g-dev libflac-dev libncurses-dev libkissfft-dev scdoc "$@"; do
   have_pkg "$pkg" || need+=("$pkg")
 done
 

@@ -3,9 +3,10 @@
 # need, on Debian 12, when it is missing: the mingw-w64 i686 compiler (its
 # -posix flavour, whose runtime has std::thread), the GoogleTest sources and
 # the 32-bit wine; zlib for mingw and, since Debian packages no mingw
-# liblhasa, that library built from Debian's source package (dpkg-dev unpacks
-# it) by scripts/build-windows-lhasa.sh. Runs apt-get directly as root and
-# through sudo otherwise.
+# liblhasa or libFLAC, those libraries built from Debian's source packages
+# (dpkg-dev unpacks them) by scripts/build-windows-lhasa.sh and
+# scripts/build-windows-flac.sh. Runs apt-get directly as root and through
+# sudo otherwise.
 set -euo pipefail
 
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
@@ -34,4 +35,5 @@ fi
 
 for arch in i686 x86_64; do
   bash "$(dirname "$0")/build-windows-lhasa.sh" "$arch"
+  bash "$(dirname "$0")/build-windows-flac.sh" "$arch"
 done

@@ -250,7 +250,7 @@ TEST_F(ListenLive, OffATerminalEachSongGetsOnePlainLine) {
   struct Case {
     std::string name;
     std::string content;
-    std::string line;  // on the standard error
+    std::string line;  // how its line on the standard error starts
   };
   const Case cases[] = {
       // 50 frames looping from 0, twice, then 1 s of fade.
@@ -281,11 +281,8 @@ TEST_F(ListenLive, OffATerminalEachSongGetsOnePlainLine) {
     ASSERT_NE(end, std::string::npos) << r.err;
     const std::string line = r.err.substr(at, end - at);
     EXPECT_EQ(line.rfind(c.line, 0), 0u) << line;
-    if (c.line.starts_with("mova:")) {
-      EXPECT_GT(line.size(), c.line.size()) << line;  // and says what is wrong
-    } else {
-      EXPECT_EQ(line, c.line);
-    }
+    // The rest of a song's line names its engine; of an error, what is wrong.
+    EXPECT_GT(line.size(), c.line.size()) << line;
     at = end + 1;
   }
   EXPECT_EQ(at, r.err.size()) << r.err;

@@ -89,6 +89,8 @@ TEST_F(Mova, CommandsAnswerWithTheirExitCodes) {
       {{"dump", "a.bin", "b.bin"}, 64, "", "only one file allowed: b.bin"},
       {{"render", "song.psg"}, 64, "", "-d DIR"},
       {{"play", "song.psg", "--loops", "0"}, 64, "", "--loops takes 1 to 1000"},
+      {{"play", "song.psg", "--chip", "zx"}, 64, "", "--chip takes ay or ym"},
+      {{"render", "song.psg", "--sample-rate", "7999"}, 64, "", "8000 to 192000"},
       {{"import", "missing.ym"}, 2, "", "mova: missing.ym: can't open"},
       {{"import", "notes.md"}, 2, "", "mova: notes.md: not a song file"},
       {{"import", "cut.psg"}, 9, "", "mova: cut.psg: "},

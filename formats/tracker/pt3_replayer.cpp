@@ -32,7 +32,7 @@ bool Pt3Replayer::fail(const char* what, size_t offset) {
   return false;
 }
 
-bool Pt3Replayer::next_byte(Channel& channel, uint8_t& value) {
+bool Pt3Replayer::read_pattern_byte(Channel& channel, uint8_t& value) {
   if (!module_.holds(channel.stream, 1)) return fail("pattern data", channel.stream);
   value = module_.byte(channel.stream++);
   return true;
@@ -101,7 +101,7 @@ bool Pt3Replayer::decode_row(Channel& channel) {
   int command_count = 0;
   for (bool row_done = false; !row_done;) {
     uint8_t code = 0;
-    if (!next_byte(channel, code)) return false;
+    if (!read_pattern_byte(channel, code)) return false;
     if (!decode_byte(channel, code, row_done, commands, command_count)) return false;
   }
   channel.skip_counter = channel.skip;
@@ -117,7 +117,8 @@ bool Pt3Replayer::decode_byte(Channel& channel, uint8_t code, bool& row_done,
   uint8_t value = 0;
   if (code >= 0xF0) {  // ornament, envelope off, sample
     channel.envelope = false;
-    if (!set_ornament(channel, code - 0xF0) || !next_byte(channel, value)) return false;
+    if (!set_ornament(channel, code - 0xF0) || !read_pattern_byte(channel, value))
+      return false;
     return set_sample(channel, value >> 1);
   }
   if (code >= 0xD1) return set_sample(channel, code - 0xD0);
@@ -137,7 +138,7 @@ bool Pt3Replayer::decode_byte(Channel& channel, uint8_t code, bool& row_done,
     return true;
   }
   if (code >= 0xB2) return set_envelope(channel, static_cast<uint8_t>(code - 0xB1));
-  if (code == 0xB1) return next_byte(channel, channel.skip);
+  if (code == 0xB1) return read_pattern_byte(channel, channel.skip);
   if (code == 0xB0 || code == 0x10) {
     channel.envelope = false;
     channel.ornament_position = 0;
@@ -151,7 +152,7 @@ bool Pt3Replayer::decode_byte(Channel& channel, uint8_t code, bool& row_done,
   if (code >= 0x10 && code <= 0x1F) {  // envelope (or none) and sample
     if (code != 0x10 && !set_envelope(channel, static_cast<uint8_t>(code - 0x10)))
       return false;
-    return next_byte(channel, value) && set_sample(channel, value >> 1);
+    return read_pattern_byte(channel, value) && set_sample(channel, value >> 1);
   }
   if (code >= 0x01 && code <= 0x0F) {
     if (command_count < 16) commands[command_count++] = code;
@@ -180,7 +181,7 @@ bool Pt3Replayer::set_ornament(Channel& channel, int ornament) {
 
 bool Pt3Replayer::set_envelope(Channel& channel, uint8_t shape) {
   uint8_t high = 0, low = 0;
-  if (!next_byte(channel, high) || !next_byte(channel, low)) return false;
+  if (!read_pattern_byte(channel, high) || !read_pattern_byte(channel, low)) return false;
   channel.envelope = true;
   channel.ornament_position = 0;
   regs_[13] = shape;
@@ -204,33 +205,34 @@ bool Pt3Replayer::run_command(Channel& channel, uint8_t command) {
   uint8_t a = 0, b = 0;
   switch (command) {
     case 1:  // tone slide: delay, 16-bit step
-      if (!next_byte(channel, a) || !next_byte(channel, b)) return false;
+      if (!read_pattern_byte(channel, a) || !read_pattern_byte(channel, b)) return false;
       channel.simple_glide = true;
       channel.slide_delay = a;
       channel.slide_counter = a == 0 && module_.version() >= 7 ? 1 : a;
       channel.slide_step = b;
-      if (!next_byte(channel, b)) return false;
+      if (!read_pattern_byte(channel, b)) return false;
       channel.slide_step = static_cast<uint16_t>(channel.slide_step | b << 8);
       channel.toggle_counter = 0;
       return true;
     case 2: return run_portamento(channel);
-    case 3: return next_byte(channel, channel.sample_position);
-    case 4: return next_byte(channel, channel.ornament_position);
+    case 3: return read_pattern_byte(channel, channel.sample_position);
+    case 4: return read_pattern_byte(channel, channel.ornament_position);
     case 5:  // vibrato: on and off times
-      if (!next_byte(channel, channel.on_delay) || !next_byte(channel, channel.off_delay))
+      if (!read_pattern_byte(channel, channel.on_delay) ||
+          !read_pattern_byte(channel, channel.off_delay))
         return false;
       channel.toggle_counter = channel.on_delay;
       channel.slide_counter = 0;
       channel.tone_slide = 0;
       return true;
     case 8:  // envelope slide: delay, 16-bit step
-      if (!next_byte(channel, envelope_delay_) || !next_byte(channel, a) ||
-          !next_byte(channel, b))
+      if (!read_pattern_byte(channel, envelope_delay_) ||
+          !read_pattern_byte(channel, a) || !read_pattern_byte(channel, b))
         return false;
       envelope_delay_counter_ = envelope_delay_;
       envelope_slide_step_ = static_cast<uint16_t>(a | b << 8);
       return true;
-    case 9: return next_byte(channel, speed_);
+    case 9: return read_pattern_byte(channel, speed_);
     default: return true;  // no effect of the routine's: no parameters
   }
 }
@@ -240,7 +242,7 @@ bool Pt3Replayer::run_command(Channel& channel, uint8_t command) {
 bool Pt3Replayer::run_portamento(Channel& channel) {
   uint8_t bytes[5];
   for (uint8_t& byte : bytes)
-    if (!next_byte(channel, byte)) return false;
+    if (!read_pattern_byte(channel, byte)) return false;
   channel.simple_glide = false;
   channel.toggle_counter = 0;
   channel.slide_delay = channel.slide_counter = bytes[0];

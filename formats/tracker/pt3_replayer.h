@@ -61,7 +61,7 @@ class Pt3Replayer final : public TrackerFrameSource {
   };
 
   bool fail(const char* what, size_t offset);
-  bool next_byte(Channel& channel, uint8_t& value);
+  bool read_pattern_byte(Channel& channel, uint8_t& value);
   bool start_position(int position);
   bool decode_rows();
   bool decode_row(Channel& channel);

@@ -1,0 +1,287 @@
+#include "psg/studio_engine.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kHighPassHz = 5;
+constexpr double kKaiserBeta = 11;
+// The band the listener hears, and the room the 48-tap Kaiser (beta 11)
+// step needs between its half-amplitude point and its stopband (about
+// -100 dB from there on).
+constexpr double kAudibleHz = 20000;
+constexpr double kHalfTransition = 0.0737;
+
+// Only content above (rate - 20 kHz) folds back below 20 kHz: the stopband
+// starts there. At low rates the cutoff stays near half the rate.
+double cutoff_for(uint32_t rate) {
+  const double cutoff = (rate - kAudibleHz) / rate - kHalfTransition;
+  return std::clamp(cutoff, 0.5 - kHalfTransition, 0.5);
+}
+
+// A tone above this is heard as its mean level: its fundamental would only
+// fold back.
+uint32_t fast_tone_for(uint32_t rate) {
+  const uint32_t fold = rate > 20000 ? rate - 20000 : 0;
+  return std::max(fold, rate / 2);
+}
+
+StudioSettings checked(StudioSettings settings) {
+  settings.sample_rate = std::clamp<uint32_t>(settings.sample_rate, 8000, 192000);
+  // A tick makes at most one frame: the runs rely on it.
+  settings.clock_hz = std::max(settings.clock_hz, settings.sample_rate);
+  settings.chips = std::clamp(settings.chips, 1, 2);
+  return settings;
+}
+
+#if defined(__x86_64__) && defined(__ELF__) && (defined(__GNUC__) || defined(__clang__))
+#define STUDIO_FRAME_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define STUDIO_FRAME_CLONES
+#endif
+
+}  // namespace
+
+// Scales, dithers and rounds the high-passed frames and packs them into the
+// ring's slots. The dither is a TPDF of two 8-bit draws a side, both from a
+// 32-bit hash of the frame's number (and the seed), so that no frame waits
+// for the one before and the loop vectorises.
+STUDIO_FRAME_CLONES
+void dither_frames(uint8_t* slots, uint32_t frames, const double* left,
+                   const double* right, double scale, uint32_t first) {
+  constexpr double kDraw = 1.0 / 256;
+  // Adding 65536.5 and truncating rounds to nearest for anything above
+  // -65536, which every sample is.
+  constexpr double kBias = 65536.5;
+  for (uint32_t i = 0; i < frames; ++i) {
+    uint32_t x = first + i;
+    x = (x ^ (x >> 16)) * 0x7FEB352Du;
+    x = (x ^ (x >> 15)) * 0x846CA68Bu;
+    x ^= x >> 16;
+    const int32_t dither_left = int32_t(x & 0xFF) - int32_t((x >> 8) & 0xFF);
+    const int32_t dither_right = int32_t((x >> 16) & 0xFF) - int32_t(x >> 24);
+    const int32_t l =
+        static_cast<int32_t>(left[i] * scale + dither_left * kDraw + kBias) - 65536;
+    const int32_t r =
+        static_cast<int32_t>(right[i] * scale + dither_right * kDraw + kBias) - 65536;
+    const uint32_t word =
+        SampleRing::pack_frame(static_cast<int16_t>(l), static_cast<int16_t>(r));
+    std::memcpy(slots + 4 * i, &word, 4);
+  }
+}
+
+StudioEngine::StudioEngine(const StudioSettings& settings, SampleRing& ring)
+    : settings_(checked(settings)),
+      ring_(ring),
+      step_(cutoff_for(settings_.sample_rate), kKaiserBeta),
+      chips_{StudioChip(settings_.model, settings_.clock_hz,
+                        fast_tone_for(settings_.sample_rate),
+                        fast_tone_for(settings_.sample_rate)),
+             StudioChip(settings_.model, settings_.clock_hz,
+                        fast_tone_for(settings_.sample_rate),
+                        fast_tone_for(settings_.sample_rate))} {
+  static constexpr char kLayouts[6][4] = {"abc", "acb", "bac", "bca", "cab", "cba"};
+  const int layout = static_cast<int>(settings_.stereo);
+  for (int place = 0; place < 3; ++place) {
+    const float left = place == 0 ? kNearGain : place == 1 ? kCentreGain : kFarGain;
+    const int channel = layout < 6 ? kLayouts[layout][place] - 'a' : place;
+    for (int chip = 0; chip < 2; ++chip) {
+      gain_left_[3 * chip + channel] = layout < 6 ? left : kCentreGain;
+      gain_right_[3 * chip + channel] = layout < 6 ? 1.0f - left : kCentreGain;
+    }
+  }
+  // A side's input stays within 0..(sum of its gains); the step's low-pass
+  // can stretch that by its impulse magnitude and the high-pass, which takes
+  // the mean away, by at most twice half the range. 1 % margin, then room
+  // for the dither and the rounding.
+  const double range = (kNearGain + kCentreGain + kFarGain) * settings_.chips;
+  scale_ = 32765.0 / (range * step_.impulse_magnitude() * 1.01);
+  pole_ = portable_exp(-2 * kPi * kHighPassHz / settings_.sample_rate);
+  inverse_clock_ = 1.0 / settings_.clock_hz;
+  reset();
+}
+
+void StudioEngine::reset() {
+  for (StudioChip& chip : chips_) chip.reset();
+  now_ = 0;
+  frames_ = 0;
+  remainder_ = 0;
+  std::fill(std::begin(emitted_), std::end(emitted_), 0.0f);
+  std::fill(std::begin(left_), std::end(left_), 0.0f);
+  std::fill(std::begin(right_), std::end(right_), 0.0f);
+  used_ = 0;
+  filtered_left_ = 0;
+  filtered_right_ = 0;
+  dither_seed_ = uint64_t{settings_.dither_seed} * 0x9E3779B9u;
+  frame_count_ = 0;
+  ring_.reset();
+}
+
+void StudioEngine::add_step(uint64_t tick, int channel, float level) {
+  const float delta = level - emitted_[channel];
+  if (delta == 0) return;
+  emitted_[channel] = level;
+  const double position =
+      static_cast<double>(remainder_ + (tick - now_) * settings_.sample_rate) *
+      inverse_clock_;
+  const int index = static_cast<int>(position);
+  step_.add(left_ + index, right_ + index, position - index, delta * gain_left_[channel],
+            delta * gain_right_[channel]);
+  used_ = std::max(used_, index + BandLimitedStep::kTaps);
+}
+
+void StudioEngine::run_chips_to(uint64_t tick) {
+  for (int chip = 0; chip < settings_.chips; ++chip) {
+    auto sink = [this, chip](uint64_t at, int channel, float level) {
+      add_step(at, 3 * chip + channel, level);
+    };
+    chips_[chip].run_to(tick, sink);
+  }
+}
+
+void StudioEngine::write_register(uint8_t reg, uint8_t value) {
+  const int chip = reg >> 4;
+  if (chip >= settings_.chips) return;
+  auto sink = [this, chip](uint64_t at, int channel, float level) {
+    add_step(at, 3 * chip + channel, level);
+  };
+  chips_[chip].write(now_, reg & 15, value, sink);
+}
+
+uint32_t StudioEngine::run(uint32_t ticks) {
+  const uint64_t rate = settings_.sample_rate;
+  const uint64_t clock = settings_.clock_hz;
+  const uint64_t start = now_;
+  const uint64_t end = now_ + ticks;
+  for (;;) {
+    const uint64_t due = (remainder_ + (end - now_) * rate) / clock;
+    if (due == 0) {
+      run_chips_to(end);
+      remainder_ += (end - now_) * rate;
+      now_ = end;
+      return ticks;
+    }
+    // As many frames as are due, fit a batch, and take the ring at most
+    // just above its high-water mark.
+    const uint32_t fill = ring_.fill_level();
+    const uint64_t room =
+        fill > SampleRing::kHighWater ? 1 : (SampleRing::kHighWater - fill) / 4 + 1;
+    const uint64_t frames = std::min({due, uint64_t{kBatch}, room});
+    const uint64_t tick = now_ + (frames * clock - remainder_ + rate - 1) / rate;
+    run_chips_to(tick);
+    remainder_ = remainder_ + (tick - now_) * rate - frames * clock;
+    now_ = tick;
+    make_frames(static_cast<uint32_t>(frames));
+    if (ring_wants_emptying(ring_)) return static_cast<uint32_t>(now_ - start);
+    if (now_ == end) return ticks;
+  }
+}
+
+void StudioEngine::make_frames(uint32_t frames) {
+  if (frames == 1 && ring_.is_full(ring_.observe_read_offset())) {
+    // Lost, as the exact engines lose it; the filter still moves on.
+    ring_.report_full();
+    write_frames(nullptr, 1, left_, right_);
+  } else {
+    uint32_t to_end = 0;
+    uint8_t* slots = ring_.free_slots(&to_end);
+    const uint32_t first = std::min(frames, to_end);
+    write_frames(slots, first, left_, right_);
+    if (frames > first) {
+      write_frames(ring_.first_slot(), frames - first, left_ + first, right_ + first);
+    }
+    ring_.publish(frames);
+  }
+  drop_front(frames);
+}
+
+void StudioEngine::drop_front(uint32_t frames) {
+  frames_ += frames;
+  const int moved = static_cast<int>(frames);
+  if (used_ > moved) {
+    const size_t live = static_cast<size_t>(used_ - moved);
+    std::memmove(left_, left_ + moved, live * sizeof(float));
+    std::memmove(right_, right_ + moved, live * sizeof(float));
+    std::fill(left_ + live, left_ + used_, 0.0f);
+    std::fill(right_ + live, right_ + used_, 0.0f);
+    used_ -= moved;
+  } else {
+    std::fill(left_, left_ + used_, 0.0f);
+    std::fill(right_, right_ + used_, 0.0f);
+    used_ = 0;
+  }
+}
+
+void StudioEngine::write_frames(uint8_t* slots, uint32_t frames, const float* left,
+                                const float* right) {
+  // The high-pass, y[n] = pole * y[n-1] + step[n] (the buffer holds the
+  // steps' sample differences, so this also integrates them), four frames a
+  // time so that only every fourth result waits for the one before.
+  double filtered[2][kBatch + 4];
+  const double p1 = pole_, p2 = p1 * p1, p3 = p2 * p1, p4 = p2 * p2;
+  const float* in[2] = {left, right};
+  double state[2] = {filtered_left_, filtered_right_};
+  for (int side = 0; side < 2; ++side) {
+    const float* x = in[side];
+    double y = state[side];
+    uint32_t i = 0;
+    for (; i + 4 <= frames; i += 4) {
+      const double a = x[i], b = x[i + 1], c = x[i + 2], d = x[i + 3];
+      const double ab = p1 * a + b;
+      const double abc = p1 * ab + c;
+      filtered[side][i] = p1 * y + a;
+      filtered[side][i + 1] = p2 * y + ab;
+      filtered[side][i + 2] = p3 * y + abc;
+      y = p4 * y + (p1 * abc + d);
+      filtered[side][i + 3] = y;
+    }
+    for (; i < frames; ++i) filtered[side][i] = y = p1 * y + x[i];
+    state[side] = y;
+  }
+  filtered_left_ = state[0];
+  filtered_right_ = state[1];
+  if (slots != nullptr) dither_and_pack(slots, frames, filtered[0], filtered[1]);
+  frame_count_ += frames;
+}
+
+void StudioEngine::dither_and_pack(uint8_t* slots, uint32_t frames, const double* left,
+                                   const double* right) const {
+  dither_frames(slots, frames, left, right, scale_,
+                static_cast<uint32_t>(dither_seed_ + frame_count_));
+}
+
+void StudioEngine::advance(uint64_t ticks) {
+  const uint64_t rate = settings_.sample_rate;
+  const uint64_t clock = settings_.clock_hz;
+  now_ += ticks;
+  for (int chip = 0; chip < settings_.chips; ++chip) chips_[chip].skip_to(now_);
+  const uint64_t part = remainder_ + ticks % clock * rate;
+  uint64_t skipped = ticks / clock * rate + part / clock;
+  remainder_ = part % clock;
+  // The steps still in the buffer for skipped frames go straight into the
+  // filter, so that the levels stay where they were.
+  while (skipped != 0) {
+    const uint32_t frames = static_cast<uint32_t>(std::min<uint64_t>(skipped, kBatch));
+    const int folded = std::min(static_cast<int>(frames), used_);
+    for (int i = 0; i < folded; ++i) {
+      filtered_left_ += left_[i];
+      filtered_right_ += right_[i];
+    }
+    drop_front(frames);
+    skipped -= frames;
+    if (used_ == 0) {
+      frames_ += skipped;
+      break;
+    }
+  }
+  // The levels the chip reached while skipped, as steps at the new time.
+  for (int chip = 0; chip < settings_.chips; ++chip) {
+    for (int c = 0; c < 3; ++c) add_step(now_, 3 * chip + c, chips_[chip].output(c));
+  }
+}
+
+void StudioEngine::synchronize() {
+  for (int chip = 0; chip < settings_.chips; ++chip) chips_[chip].synchronize(now_);
+}
