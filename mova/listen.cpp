@@ -212,16 +212,16 @@ int render_prepared(PreparedSong& prepared, const char* output_path,
 
 namespace {
 
-// The list to play or render, with the problems of its arguments reported.
-// False when nothing is left to play.
-bool make_list(const ListenOptions& options, std::vector<ListEntry>& entries) {
+// The list to play or render, with the problems of its arguments reported:
+// kMovaCantRead when any entry was skipped, so that the exit code says so.
+int make_list(const ListenOptions& options, std::vector<ListEntry>& entries) {
   SongList list = expand_song_arguments(options.inputs);
   print_problems(list.problems);
   entries = std::move(list.entries);
   if (options.shuffle) {
     shuffle_entries(entries, options.seeded ? options.seed : std::random_device{}());
   }
-  return !entries.empty();
+  return list.problems.empty() ? kMovaOk : kMovaCantRead;
 }
 
 // The pass of the loop that `elapsed_us` falls in.
@@ -332,7 +332,8 @@ int play_terminal_or_plain(const ListenOptions& options,
 
 int listen_play(const ListenOptions& options) {
   std::vector<ListEntry> entries;
-  if (!make_list(options, entries)) return kMovaCantRead;
+  const int listed = make_list(options, entries);
+  if (entries.empty()) return kMovaCantRead;
   if (options.output_path != nullptr) {
     if (entries.size() != 1) {
       report(options.output_path, "-o takes one song; mova render -d renders a list");
@@ -346,14 +347,15 @@ int listen_play(const ListenOptions& options) {
     const SongStatus status = status_of(prepared, 1, 1);
     std::fprintf(stderr, "%s  (%s)\n", plain_song_line(status).c_str(),
                  status.format.c_str());
-    return render_prepared(prepared, options.output_path, nullptr);
+    return worst(listed, render_prepared(prepared, options.output_path, nullptr));
   }
-  return play_terminal_or_plain(options, entries);
+  return worst(listed, play_terminal_or_plain(options, entries));
 }
 
 int listen_render(const ListenOptions& options) {
   std::vector<ListEntry> entries;
-  if (!make_list(options, entries)) return kMovaCantRead;
+  const int listed = make_list(options, entries);
+  if (entries.empty()) return kMovaCantRead;
   std::error_code error;
   std::filesystem::create_directories(options.folder, error);
   if (!std::filesystem::is_directory(options.folder)) {
@@ -388,6 +390,7 @@ int listen_render(const ListenOptions& options) {
     terminal->restore();
   }
   std::printf("%s\n", summary_line(result.progress).c_str());
-  if (std::fflush(stdout) != 0) return worst(result.exit_code, kMovaCantWrite);
-  return result.exit_code;
+  const int code = worst(listed, result.exit_code);
+  if (std::fflush(stdout) != 0) return worst(code, kMovaCantWrite);
+  return code;
 }

@@ -3,14 +3,7 @@
 // is recorded. The recording must be the emulator's own frames at the
 // quartered levels, in order, where only whole frames dropped at a full ring
 // may be missing and only whole buffers of silence may be inserted.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
@@ -26,6 +19,7 @@
 #include "common/register_log.h"
 #include "tests/support/logs.h"
 #include "tests/support/process.h"
+#include "tests/support/sound_server.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -33,73 +27,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr uint32_t kBufferFrames = 1536;
-
-// A child process that is killed by its process id when this object goes,
-// and with the test process if that dies first.
-class Child {
- public:
-  Child(const std::vector<std::string>& args,
-        const std::vector<std::pair<std::string, std::string>>& environment,
-        const std::string& out_path, const std::string& err_path) {
-    pid_ = fork();
-    if (pid_ != 0) return;
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    const int in = open("/dev/null", O_RDONLY);
-    const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-    if (in < 0 || out < 0 || err < 0) _exit(126);
-    dup2(in, STDIN_FILENO);
-    dup2(out, STDOUT_FILENO);
-    dup2(err, STDERR_FILENO);
-    for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
-    std::vector<char*> argv;
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
-  ~Child() { stop(); }
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
-
-  bool running() {
-    if (pid_ <= 0) return false;
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
-      return false;
-    }
-    return true;
-  }
-  // Asks politely, then insists after two seconds.
-  void stop() {
-    if (!running()) return;
-    kill(pid_, SIGTERM);
-    const auto give_up = Clock::now() + std::chrono::seconds(2);
-    while (running() && Clock::now() < give_up) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    if (running()) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-      pid_ = -1;
-    }
-  }
-
- private:
-  pid_t pid_ = -1;
-};
-
-bool socket_accepts(const std::string& path) {
-  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-  if (fd < 0) return false;
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
-  const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  close(fd);
-  return ok;
-}
 
 // A few seconds of sound in which no frame is ever silent, and no stretch
 // repeats: channel A plays noise at volume 15 (+-2730 at the quarter level),
@@ -246,36 +173,12 @@ Comparison compare(const std::vector<uint32_t>& recorded,
 // up its sound driver, is not the player's pacing.
 void play_through_a_sound_server(const std::vector<std::string>& command, bool windows) {
   TempDir dir;
-  const std::string socket_path = dir.file("native");
-  const std::string config = dir.file("daemon.pa");
-  write_file(config, "load-module module-native-protocol-unix auth-anonymous=1 socket=" +
-                         socket_path +
-                         "\n"
-                         // Without norewinds the server rewrites the start of the stream.
-                         "load-module module-null-sink sink_name=testsink rate=44100 "
-                         "channels=2 format=s16le norewinds=1\n"
-                         "set-default-sink testsink\n");
-  const std::vector<std::pair<std::string, std::string>> environment = {
-      {"HOME", dir.path()},
-      {"XDG_RUNTIME_DIR", dir.path()},
-      {"PULSE_SERVER", "unix:" + socket_path}};
-
-  Child daemon({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
-                "--disallow-exit", "--use-pid-file=no", "--realtime=yes",
-                "--high-priority=yes", "--log-target=stderr", "-F", config},
-               environment, "/dev/null", dir.file("daemon.log"));
-  const auto give_up = Clock::now() + std::chrono::seconds(10);
-  while (!socket_accepts(socket_path) && daemon.running() && Clock::now() < give_up) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  SoundServer server(dir.path());
+  if (!server.ready()) {
+    if (sound_server_required()) FAIL() << server.why_not();
+    GTEST_SKIP() << server.why_not();
   }
-  if (!socket_accepts(socket_path)) {
-    const std::string why = "no PulseAudio server could be started here: " +
-                            read_file(dir.file("daemon.log"));
-    // In CI the server is installed on purpose: a skip there would hide a
-    // broken set-up.
-    if (std::getenv("CI") != nullptr) FAIL() << why;
-    GTEST_SKIP() << why;
-  }
+  const Environment& environment = server.environment();
 
   ProcessOptions options;
   options.working_directory = dir.path();
@@ -308,17 +211,8 @@ void play_through_a_sound_server(const std::vector<std::string>& command, bool w
   }
 
   const std::string recording = dir.file("recording.raw");
-  Child recorder({"parec", "-d", "testsink.monitor", "--raw", "--format=s16le",
-                  "--rate=44100", "--channels=2"},
-                 environment, recording, dir.file("parec.log"));
-  // The monitor delivers silence as soon as the recorder is connected.
-  const auto connected_by = Clock::now() + std::chrono::seconds(10);
-  while (read_file(recording).size() < 4 * 4410 && recorder.running() &&
-         Clock::now() < connected_by) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ASSERT_GE(read_file(recording).size(), 4u * 4410u)
-      << "the recorder never started: " << read_file(dir.file("parec.log"));
+  const std::unique_ptr<Child> recorder = server.record(recording);
+  ASSERT_NE(recorder, nullptr) << server.why_not();
 
   constexpr int kLogMs = 4000;
   const std::string song = dir.file("song.txt");
@@ -327,8 +221,8 @@ void play_through_a_sound_server(const std::vector<std::string>& command, bool w
   const ProcessResult played = play(song, &wall_s);
   wall_s -= start_up_s;
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  recorder.stop();
-  daemon.stop();
+  recorder->stop();
+  server.stop();
 
   EXPECT_EQ(played.exit_code, 0) << played.err;
   EXPECT_EQ(played.out, kZarnikBanner + "Starting to play [" + song + "]\nDone.\n");

@@ -27,12 +27,13 @@ struct YmRecipe {
   uint16_t rate;
   uint32_t loop;
   std::vector<Bytes> drums;
-  uint32_t attributes;  // besides the interleave bit
+  uint32_t attributes;        // besides the interleave bit
+  std::string title, author;  // YM5!/YM6! only
 };
 
 inline YmRecipe ym_recipe(const char* magic, bool interleaved = true, uint16_t rate = 50,
                           uint32_t loop = 0) {
-  return {magic, interleaved, 2000000, rate, loop, {}, 0};
+  return {magic, interleaved, 2000000, rate, loop, {}, 0, "Title", "Author"};
 }
 
 inline Bytes ym_file(const YmRecipe& recipe, const std::vector<YmFrame>& frames) {
@@ -53,8 +54,8 @@ inline Bytes ym_file(const YmRecipe& recipe, const std::vector<YmFrame>& frames)
       put_be(out, static_cast<uint32_t>(drum.size()), 4);
       out.insert(out.end(), drum.begin(), drum.end());
     }
-    for (const char* text : {"Title", "Author", "Comment"})
-      out.insert(out.end(), text, text + std::char_traits<char>::length(text) + 1);
+    for (const std::string& text : {recipe.title, recipe.author, std::string("Comment")})
+      out.insert(out.end(), text.c_str(), text.c_str() + text.size() + 1);
   }
   for (int outer = 0; outer < (interleaved ? registers : static_cast<int>(frames.size()));
        ++outer)
