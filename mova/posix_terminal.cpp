@@ -66,7 +66,14 @@ class PosixTerminal final : public Terminal {
     hide_cursor_ = capability("civis");
     show_cursor_ = capability("cnorm");
     const char* names[] = {"kcub1", "kcuf1", "kcuu1", "kcud1"};
-    for (int i = 0; i < 4; ++i) arrows_[i] = capability(names[i]);
+    for (int i = 0; i < 4; ++i) {
+      arrows_[i] = capability(names[i]);
+      // A terminal that ignores the keypad mode sends the cursor keys' other
+      // form, ESC [ for ESC O: both are taken.
+      if (arrows_[i].size() == 3 && arrows_[i].starts_with("\x1BO")) {
+        arrows_[i + 4] = std::string("\x1B[") + arrows_[i][2];
+      }
+    }
     if (tcgetattr(STDIN_FILENO, &on_signal.saved) != 0) return false;
     const std::string reset = keypad_off_ + show_cursor_;
     on_signal.reset_length = reset.size() < sizeof on_signal.reset ? reset.size() : 0;
@@ -161,10 +168,10 @@ class PosixTerminal final : public Terminal {
   Key take_key() {
     if (pending_.empty()) return Key::None;
     constexpr Key kArrowKeys[] = {Key::Left, Key::Right, Key::Up, Key::Down};
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < 8; ++i)
       if (!arrows_[i].empty() && pending_.starts_with(arrows_[i])) {
         pending_.erase(0, arrows_[i].size());
-        return kArrowKeys[i];
+        return kArrowKeys[i % 4];
       }
     const char c = pending_[0];
     if (c == '\x1B') {  // a key we do not use: its whole sequence
@@ -194,8 +201,9 @@ class PosixTerminal final : public Terminal {
   }
 
   std::string clear_to_end_, return_, keypad_on_, keypad_off_, hide_cursor_, show_cursor_;
-  std::string arrows_[4];  // left, right, up, down
-  std::string pending_;    // bytes read and not yet taken as a key
+  // Left, right, up, down as terminfo has them, then their ESC [ forms.
+  std::string arrows_[8];
+  std::string pending_;  // bytes read and not yet taken as a key
   bool changed_ = false;
 };
 

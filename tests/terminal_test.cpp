@@ -117,6 +117,10 @@ TEST(Terminal, DecodesKeysAndRestoresOnEveryWayOut) {
        {"\x1BO", "C", "\x1B[15~", "npq"},
        "<right><other><next><previous><quit>",
        false},
+      {"the keys' other form, from a terminal that ignores the keypad mode",
+       {"\x1B[C", "\x1B[D", "q"},
+       "<right><left><quit>",
+       false},
       {"SIGTERM while waiting", {"n"}, "<next>", true},
   };
   for (const Case& c : cases) {
