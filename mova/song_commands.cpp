@@ -1,5 +1,6 @@
 // import, play and the song half of info: a song file read in full (up to a
 // bound), imported in memory, then written as a log or handed to the drivers.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -18,9 +19,11 @@
 
 namespace {
 
-// Reads the whole file (or the standard input, "-") into bytes. Returns 0,
-// or the exit code after reporting why not.
-int read_song_file(const char* path, InputFiles& inputs, std::vector<uint8_t>& bytes) {
+// Reads the whole file (or the standard input, "-") into bytes, or with
+// head_bytes only its first head_bytes. Returns 0, or the exit code after
+// reporting why not.
+int read_song_file(const char* path, InputFiles& inputs, std::vector<uint8_t>& bytes,
+                   size_t head_bytes = 0) {
   errno = 0;
   FILE* stream = inputs.open(path);
   if (stream == nullptr) {
@@ -40,6 +43,10 @@ int read_song_file(const char* path, InputFiles& inputs, std::vector<uint8_t>& b
   uint8_t chunk[65536];
   size_t count = 0;
   while ((count = std::fread(chunk, 1, sizeof chunk, stream)) != 0) {
+    if (head_bytes != 0) {
+      bytes.insert(bytes.end(), chunk, chunk + std::min(count, head_bytes));
+      break;
+    }
     if (bytes.size() + count > kMaxInputBytes) {
       std::fclose(stream);
       report(path, "more than %llu bytes: too large for a song file",
@@ -85,25 +92,7 @@ int import_song_file(const SongCommand& command, ImportResult& result) {
 }
 
 int read_file_head(const char* path, std::vector<uint8_t>& bytes, size_t max_bytes) {
-  FILE* stream = std::fopen(path, "rb");
-  if (stream == nullptr) {
-    report(path, "can't open: %s", std::strerror(errno));
-    return kMovaCantRead;
-  }
-  if (stream_is_directory(stream)) {
-    std::fclose(stream);
-    report(path, "is a folder, not a song file");
-    return kMovaCantRead;
-  }
-  bytes.resize(max_bytes);
-  bytes.resize(std::fread(bytes.data(), 1, max_bytes, stream));
-  const bool failed = std::ferror(stream) != 0;
-  std::fclose(stream);
-  if (failed) {
-    report(path, "can't read: %s", std::strerror(errno));
-    return kMovaCantRead;
-  }
-  return kMovaOk;
+  return read_song_file(path, stdio_input_files(), bytes, max_bytes);
 }
 
 bool writes_fit(const char* song_path, const std::vector<TimedWrite>& writes,
