@@ -39,6 +39,11 @@ void import_tracker_frames(TrackerFrameSource& source, uint32_t clock_hz, double
   info.frames = frames;
   info.loop_frame = source.loop_frame();
   info.duration_us = frame_time_us(frames, rate_hz);
+  // Where the song repeats from, for --loops and --fade.
+  if (info.loop_frame >= 0 && static_cast<uint64_t>(info.loop_frame) < frames) {
+    info.loop_time_us = static_cast<int64_t>(
+        frame_time_us(static_cast<uint64_t>(info.loop_frame), rate_hz));
+  }
   stream.report(info);
 }
 

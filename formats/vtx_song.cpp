@@ -111,6 +111,8 @@ ImportResult import_vtx(std::span<const uint8_t> bytes, const ImportOptions& opt
   info.rate_hz = rate;
   info.frames = frames;
   info.loop_frame = vtx.loop_frame < frames ? vtx.loop_frame : -1;
+  if (info.loop_frame >= 0)
+    info.loop_time_us = static_cast<int64_t>(frame_time_us(vtx.loop_frame, rate));
   if (vtx.loop_frame >= frames)
     info.notes.push_back("loop frame " + with_commas(vtx.loop_frame) +
                          " beyond the last frame: no loop");

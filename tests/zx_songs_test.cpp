@@ -146,6 +146,7 @@ TEST(VtxImport, EachFileImportsAsItsYmTwin) {
     EXPECT_EQ(from_vtx.info.title, from_ym.info.title);
     EXPECT_EQ(from_vtx.info.author, from_ym.info.author);
     EXPECT_EQ(from_vtx.info.loop_frame, from_ym.info.loop_frame);
+    EXPECT_EQ(from_vtx.info.loop_time_us, from_ym.info.loop_time_us);
     EXPECT_EQ(from_vtx.info.clock_hz, from_ym.info.clock_hz);
   }
 }
