@@ -11,9 +11,9 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <random>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -121,15 +121,23 @@ class TerminalPlay {
     const size_t start = screen.rfind('\r', end);
     if (start == std::string::npos) return shown;
     shown.text = screen.substr(start + 1, end - start - 1);
-    static const std::regex kFields(
-        R"(^(>|\|\|) .*  (\d+)/(\d+)  (\d+):(\d\d)/(\d+):(\d\d))");
-    std::smatch match;
-    if (!std::regex_search(shown.text, match, kFields)) return shown;
-    shown.paused = match[1] == "||";
-    shown.index = std::stoi(match[2]);
-    shown.count = std::stoi(match[3]);
-    shown.elapsed_s = std::stoi(match[4]) * 60 + std::stoi(match[5]);
-    shown.total_s = std::stoi(match[6]) * 60 + std::stoi(match[7]);
+    // "> TITLE  FORMAT  k/n  m:ss/m:ss ...", "||" in front while paused.
+    const std::string& text = shown.text;
+    if (!text.starts_with("> ") && !text.starts_with("|| ")) return shown;
+    for (size_t at = text.find("  "); at != std::string::npos;
+         at = text.find("  ", at + 1)) {
+      int index = 0, count = 0, minutes = 0, seconds = 0, total_minutes = 0,
+          total_seconds = 0;
+      if (std::sscanf(text.c_str() + at, "  %d/%d  %d:%d/%d:%d", &index, &count, &minutes,
+                      &seconds, &total_minutes, &total_seconds) == 6) {
+        shown.paused = text.starts_with("||");
+        shown.index = index;
+        shown.count = count;
+        shown.elapsed_s = minutes * 60 + seconds;
+        shown.total_s = total_minutes * 60 + total_seconds;
+        break;
+      }
+    }
     return shown;
   }
 
