@@ -36,7 +36,10 @@ StudioSettings checked(StudioSettings settings) {
   return settings;
 }
 
-#if defined(__x86_64__) && defined(__ELF__) && (defined(__GNUC__) || defined(__clang__))
+// Not under ThreadSanitizer: the clones' resolver runs while the program is
+// being loaded, before the sanitizer's run time is there to take its calls.
+#if defined(__x86_64__) && defined(__ELF__) && \
+    (defined(__GNUC__) || defined(__clang__)) && !defined(__SANITIZE_THREAD__)
 #define STUDIO_FRAME_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define STUDIO_FRAME_CLONES
