@@ -37,19 +37,8 @@ awk -v a="$one" -v b="$two" -v n="$runs" 'BEGIN {
   printf "render of 20 minute-long songs: -j 1 %.3f s, -j 2 %.3f s (medians of %d): %.2fx\n",
     a, b, n, a / b }'
 
-cat >"$dir/daemon.pa" <<PA
-load-module module-native-protocol-unix auth-anonymous=1 socket=$dir/native
-load-module module-null-sink sink_name=benchsink rate=44100 channels=2 format=s16le norewinds=1
-set-default-sink benchsink
-PA
-export HOME=$dir XDG_RUNTIME_DIR=$dir PULSE_SERVER=unix:$dir/native
-pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --use-pid-file=no \
-  --realtime=yes --high-priority=yes --log-target=stderr -F "$dir/daemon.pa" 2>"$dir/daemon.log" &
-daemon=$!
-for _ in $(seq 100); do
-  pactl info >/dev/null 2>&1 && break
-  sleep 0.1
-done
+source "$(dirname "$0")/sound-server.sh"
+start_sound_server "$dir"
 # Both at once, so that they share whatever else the machine is doing.
 song=$dir/songs/song00.psg
 TERM=xterm script -qfec "/usr/bin/time -f '%e %U %S' -o $dir/terminal $mova play $song" \

@@ -15,19 +15,10 @@ cleanup() {
   rm -rf "$dir"
 }
 trap cleanup EXIT
-cat >"$dir/daemon.pa" <<PA
-load-module module-native-protocol-unix auth-anonymous=1 socket=$dir/native
-load-module module-null-sink sink_name=benchsink rate=44100 channels=2 format=s16le norewinds=1
-set-default-sink benchsink
-PA
-export HOME=$dir XDG_RUNTIME_DIR=$dir PULSE_SERVER=unix:$dir/native PROMPT=
-pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit --use-pid-file=no \
-  --realtime=yes --high-priority=yes --log-target=stderr -F "$dir/daemon.pa" 2>"$dir/daemon.log" &
-daemon=$!
-for _ in $(seq 100); do
-  pactl info >/dev/null 2>&1 && break
-  sleep 0.1
-done
+source "$(dirname "$0")/sound-server.sh"
+start_sound_server "$dir"
+# zarnik must not wait for a key at its end.
+export PROMPT=
 /usr/bin/time -f '%e %U %S' -o "$dir/time" "$player" "$log" >/dev/null
 read -r wall user sys <"$dir/time"
 awk -v w="$wall" -v u="$user" -v s="$sys" 'BEGIN {
