@@ -50,7 +50,8 @@ StudioSettings checked(StudioSettings settings) {
 // Scales, dithers and rounds the high-passed frames and packs them into the
 // ring's slots. The dither is a TPDF of two 8-bit draws a side, both from a
 // 32-bit hash of the frame's number (and the seed), so that no frame waits
-// for the one before and the loop vectorises.
+// for the one before. Each pass over a block is one simple loop of one type,
+// as the vectoriser takes them.
 STUDIO_FRAME_CLONES
 void dither_frames(uint8_t* slots, uint32_t frames, const double* left,
                    const double* right, double scale, uint32_t first) {
@@ -58,20 +59,38 @@ void dither_frames(uint8_t* slots, uint32_t frames, const double* left,
   // Adding 65536.5 and truncating rounds to nearest for anything above
   // -65536, which every sample is.
   constexpr double kBias = 65536.5;
-  for (uint32_t i = 0; i < frames; ++i) {
-    uint32_t x = first + i;
-    x = (x ^ (x >> 16)) * 0x7FEB352Du;
-    x = (x ^ (x >> 15)) * 0x846CA68Bu;
-    x ^= x >> 16;
-    const int32_t dither_left = int32_t(x & 0xFF) - int32_t((x >> 8) & 0xFF);
-    const int32_t dither_right = int32_t((x >> 16) & 0xFF) - int32_t(x >> 24);
-    const int32_t l =
-        static_cast<int32_t>(left[i] * scale + dither_left * kDraw + kBias) - 65536;
-    const int32_t r =
-        static_cast<int32_t>(right[i] * scale + dither_right * kDraw + kBias) - 65536;
-    const uint32_t word =
-        SampleRing::pack_frame(static_cast<int16_t>(l), static_cast<int16_t>(r));
-    std::memcpy(slots + 4 * i, &word, 4);
+  constexpr uint32_t kBlock = 256;
+  int32_t dither_left[kBlock];
+  int32_t dither_right[kBlock];
+  int32_t rounded_left[kBlock];
+  int32_t rounded_right[kBlock];
+  for (uint32_t done = 0; done < frames; done += kBlock) {
+    const uint32_t n = std::min(kBlock, frames - done);
+    for (uint32_t i = 0; i < n; ++i) {
+      uint32_t x = first + done + i;
+      x = (x ^ (x >> 16)) * 0x7FEB352Du;
+      x = (x ^ (x >> 15)) * 0x846CA68Bu;
+      x ^= x >> 16;
+      dither_left[i] = int32_t(x & 0xFF) - int32_t((x >> 8) & 0xFF);
+      dither_right[i] = int32_t((x >> 16) & 0xFF) - int32_t(x >> 24);
+    }
+    const double* l = left + done;
+    const double* r = right + done;
+    for (uint32_t i = 0; i < n; ++i) {
+      rounded_left[i] =
+          static_cast<int32_t>(l[i] * scale + dither_left[i] * kDraw + kBias);
+    }
+    for (uint32_t i = 0; i < n; ++i) {
+      rounded_right[i] =
+          static_cast<int32_t>(r[i] * scale + dither_right[i] * kDraw + kBias);
+    }
+    uint8_t* out = slots + 4 * size_t{done};
+    for (uint32_t i = 0; i < n; ++i) {
+      const uint32_t word =
+          SampleRing::pack_frame(static_cast<int16_t>(rounded_left[i] - 65536),
+                                 static_cast<int16_t>(rounded_right[i] - 65536));
+      std::memcpy(out + 4 * i, &word, 4);
+    }
   }
 }
 
