@@ -50,24 +50,19 @@ struct Impulse {
 }  // namespace
 
 STUDIO_VECTOR_CLONES
-void accumulate_step(float* __restrict left, float* __restrict right,
-                     const float* __restrict row, const float* __restrict slope,
-                     float fraction, float gain_left, float gain_right) {
+void accumulate_step(float* __restrict out, const float* __restrict row,
+                     const float* __restrict slope, float fraction, float gain) {
   for (int j = 0; j < BandLimitedStep::kTaps; ++j) {
-    const float tap = row[j] + fraction * slope[j];
-    left[j] += gain_left * tap;
-    right[j] += gain_right * tap;
+    out[j] += gain * (row[j] + fraction * slope[j]);
   }
 }
 
-void BandLimitedStep::add(float* left, float* right, double phase, float gain_left,
-                          float gain_right) const {
+void BandLimitedStep::add(float* out, double phase, float gain) const {
   const double scaled = phase * kPhases;
   int index = static_cast<int>(scaled);
   if (index >= kPhases) index = kPhases - 1;
   const float fraction = static_cast<float>(scaled - index);
-  accumulate_step(left, right, rows_[index], slopes_[index], fraction, gain_left,
-                  gain_right);
+  accumulate_step(out, rows_[index], slopes_[index], fraction, gain);
 }
 
 double portable_sin(double x) {

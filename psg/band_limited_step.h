@@ -20,10 +20,9 @@ class BandLimitedStep {
   // rate, `beta` the Kaiser window's shape.
   BandLimitedStep(double cutoff, double beta);
 
-  // Adds the step at sub-sample `phase` (0 <= phase < 1), scaled by
-  // gain_left and gain_right, into left[0..kTaps) and right[0..kTaps).
-  void add(float* left, float* right, double phase, float gain_left,
-           float gain_right) const;
+  // Adds the step at sub-sample `phase` (0 <= phase < 1), scaled by `gain`,
+  // into out[0..kTaps).
+  void add(float* out, double phase, float gain) const;
 
   // The integral of the low-pass's impulse response's magnitude: how far
   // past the input's range the output can swing.
@@ -35,10 +34,10 @@ class BandLimitedStep {
   double impulse_magnitude_ = 0;
 };
 
-// The kernel's inner loop: left[j] += gain_left * (row[j] + fraction *
-// slope[j]), and the same into right, for j < kTaps.
-void accumulate_step(float* left, float* right, const float* row, const float* slope,
-                     float fraction, float gain_left, float gain_right);
+// The kernel's inner loop: out[j] += gain * (row[j] + fraction * slope[j])
+// for j < kTaps.
+void accumulate_step(float* out, const float* row, const float* slope, float fraction,
+                     float gain);
 
 // sin and exp from IEEE arithmetic alone, so that tables made from them are
 // the same bits on every platform and C library.

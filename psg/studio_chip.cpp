@@ -1,7 +1,6 @@
 #include "psg/studio_chip.h"
 
 #include <algorithm>
-#include <bit>
 
 #include "psg/chip_levels.h"
 
@@ -104,21 +103,19 @@ void StudioChip::update_envelope_group() {
 }
 
 void StudioChip::shift_noise(uint64_t count) {
-  count %= kNoiseCycle;
+  if (count >= kNoiseCycle) count %= kNoiseCycle;
+  if (count <= 16) {
+    shift_noise_by_few(static_cast<uint32_t>(count));
+    return;
+  }
   uint32_t value = lfsr_;
-  if (count < 32) {
-    for (; count != 0; --count) {
-      value = (value >> 1) | (((value ^ (value >> 3)) & 1u) << 16);
+  for (int i = 0; count != 0; ++i, count >>= 1) {
+    if ((count & 1) == 0) continue;
+    uint32_t image = 0;
+    for (int b = 0; b < 17; ++b) {
+      if ((value >> b) & 1) image ^= noise_jump_[i][b];
     }
-  } else {
-    for (int i = 0; count != 0; ++i, count >>= 1) {
-      if ((count & 1) == 0) continue;
-      uint32_t image = 0;
-      for (int b = 0; b < 17; ++b) {
-        if ((value >> b) & 1) image ^= noise_jump_[i][b];
-      }
-      value = image;
-    }
+    value = image;
   }
   lfsr_ = value;
 }
@@ -159,7 +156,8 @@ void StudioChip::apply_write(uint64_t now, uint8_t reg, uint8_t value) {
 
 void StudioChip::update_hearing(uint64_t now) {
   bool noise_heard = false;
-  bool envelope_heard = false;
+  unsigned noise_channels = 0;
+  unsigned envelope_channels = 0;
   for (int c = 0; c < 3; ++c) {
     const bool audible = channel_level(c) != 0;
     const bool tone_on = (regs_[7] & (1 << c)) == 0;
@@ -167,42 +165,36 @@ void StudioChip::update_hearing(uint64_t now) {
     const bool tone_heard = tone_on && audible && !tone_fast_[c];
     level_[c] = channel_level(c);
     tone_gate_[c] = !tone_on ? 0 : tone_fast_[c] ? 2 : 1;
-    noise_gate_[c] = noise_on;
+    noise_channels |= unsigned{noise_on} << c;
+    envelope_channels |= unsigned{(regs_[8 + c] & 0x10) != 0} << c;
     if (tone_heard && !tone_heard_[c] && tone_[c].catch_up(now) % 2 != 0) {
       tone_bit_[c] = !tone_bit_[c];
     }
     tone_heard_[c] = tone_heard;
     noise_heard = noise_heard || (noise_on && audible);
-    envelope_heard = envelope_heard || (regs_[8 + c] & 0x10) != 0;
   }
+  noise_channels_ = noise_channels;
+  envelope_channels_ = envelope_channels;
   // Shifts that left the output as it was were not run one by one: they are
   // owed up to now.
   if (noise_heard) shift_noise(noise_.catch_up(now));
   noise_heard_ = noise_heard;
-  envelope_heard_ = envelope_heard && !envelope_.holding;
+  envelope_heard_ = envelope_channels != 0 && !envelope_.holding;
   uint64_t next = UINT64_MAX;
   for (int c = 0; c < 3; ++c) {
     if (tone_heard_[c] && tone_[c].next < next) next = tone_[c].next;
   }
+  if (envelope_heard_ && envelope_event() < next) next = envelope_event();
+  next_other_ = next;
   if (noise_heard_) {
-    noise_event_ = next_noise_change();
+    find_noise_change();
     if (noise_event_ < next) next = noise_event_;
   }
-  if (envelope_heard_ && envelope_event() < next) next = envelope_event();
   next_event_ = next;
 }
 
-uint64_t StudioChip::next_noise_change() const {
-  // The register shifts right, so the output after j shifts is bit j of the
-  // register now, for j up to 16: the first of those bits that differs from
-  // bit 0 tells how many shifts the output holds, and only that shift needs
-  // an event of its own. Half the shifts leave the output as it is.
-  const uint32_t differs = ((lfsr_ ^ (0u - (lfsr_ & 1u))) >> 1) & 0xFFFFu;
-  const uint64_t shifts = differs != 0 ? std::countr_zero(differs) + 1u : 16u;
-  return noise_.next + (shifts - 1) * noise_.span();
-}
-
-void StudioChip::fire_events(uint64_t tick) {
+unsigned StudioChip::fire_events(uint64_t tick) {
+  unsigned touched = 0;  // the channels whose output may have changed
   bool rehear = false;
   if (envelope_heard_ && envelope_event() == tick) {
     const uint8_t before = envelope_.level();
@@ -218,8 +210,9 @@ void StudioChip::fire_events(uint64_t tick) {
     // envelope holds; otherwise the envelope's channels take the new level.
     rehear = envelope_.holding || before == 0 || after == 0;
     for (int c = 0; c < 3; ++c) {
-      if ((regs_[8 + c] & 0x10) != 0) level_[c] = levels_[after];
+      if ((envelope_channels_ >> c & 1) != 0) level_[c] = levels_[after];
     }
+    touched = envelope_channels_;
   }
   uint64_t next = UINT64_MAX;
   for (int c = 0; c < 3; ++c) {
@@ -227,33 +220,27 @@ void StudioChip::fire_events(uint64_t tick) {
     if (tone_[c].next == tick) {
       tone_[c].fire();
       tone_bit_[c] = !tone_bit_[c];
+      touched |= 1u << c;
     }
     if (tone_[c].next < next) next = tone_[c].next;
   }
-  if (noise_heard_) {
-    if (noise_event_ == tick) {
-      shift_noise(noise_.catch_up(tick));
-      noise_event_ = next_noise_change();
-    }
-    if (noise_event_ < next) next = noise_event_;
+  if (noise_heard_ && noise_event_ == tick) {
+    // Every shift up to this one, the last of them the change.
+    shift_noise_by_few(noise_shifts_);
+    noise_.last = tick;
+    noise_.next = tick + noise_.span();
+    find_noise_change();
+    touched |= noise_channels_;
   }
   if (rehear) {
     update_hearing(tick);
-    return;
+    return update_outputs(7);
   }
   if (envelope_heard_ && envelope_event() < next) next = envelope_event();
+  next_other_ = next;
+  if (noise_heard_ && noise_event_ < next) next = noise_event_;
   next_event_ = next;
-}
-
-void StudioChip::update_outputs() {
-  const bool noise = (lfsr_ & 1) != 0;
-  for (int c = 0; c < 3; ++c) {
-    float gate = tone_gate_[c] == 0   ? 1.0f
-                 : tone_gate_[c] == 2 ? 0.5f
-                                      : float(tone_bit_[c]);
-    if (noise_gate_[c] && !noise) gate = 0.0f;
-    outputs_[c] = level_[c] * gate;
-  }
+  return update_outputs(touched);
 }
 
 void StudioChip::synchronize(uint64_t now) {
@@ -267,5 +254,5 @@ void StudioChip::synchronize(uint64_t now) {
 void StudioChip::skip_to(uint64_t now) {
   synchronize(now);
   update_hearing(now);
-  update_outputs();
+  update_outputs(7);
 }

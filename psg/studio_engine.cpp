@@ -1,6 +1,7 @@
 #include "psg/studio_engine.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace {
@@ -106,12 +107,16 @@ StudioEngine::StudioEngine(const StudioSettings& settings, SampleRing& ring)
                         fast_tone_for(settings_.sample_rate))} {
   static constexpr char kLayouts[6][4] = {"abc", "acb", "bac", "bca", "cab", "cba"};
   const int layout = static_cast<int>(settings_.stereo);
-  for (int place = 0; place < 3; ++place) {
-    const float left = place == 0 ? kNearGain : place == 1 ? kCentreGain : kFarGain;
-    const int channel = layout < 6 ? kLayouts[layout][place] - 'a' : place;
-    for (int chip = 0; chip < 2; ++chip) {
-      gain_left_[3 * chip + channel] = layout < 6 ? left : kCentreGain;
-      gain_right_[3 * chip + channel] = layout < 6 ? 1.0f - left : kCentreGain;
+  places_ = layout < 6 ? kPlaces : 1;
+  for (int place = 0; place < places_; ++place) {
+    const float left = places_ == 1 ? kCentreGain
+                       : place == 0 ? kNearGain
+                       : place == 1 ? kCentreGain
+                                    : kFarGain;
+    place_left_[place] = left;
+    place_right_[place] = places_ == 1 ? kCentreGain : 1.0f - left;
+    for (int chip = 0; chip < 2 && places_ > 1; ++chip) {
+      place_of_[3 * chip + kLayouts[layout][place] - 'a'] = static_cast<uint8_t>(place);
     }
   }
   // A side's input stays within 0..(sum of its gains); the step's low-pass
@@ -131,8 +136,7 @@ void StudioEngine::reset() {
   frames_ = 0;
   remainder_ = 0;
   std::fill(std::begin(emitted_), std::end(emitted_), 0.0f);
-  std::fill(std::begin(left_), std::end(left_), 0.0f);
-  std::fill(std::begin(right_), std::end(right_), 0.0f);
+  for (float* place : steps_) std::fill(place, place + kBuffer, 0.0f);
   used_ = 0;
   filtered_left_ = 0;
   filtered_right_ = 0;
@@ -141,23 +145,39 @@ void StudioEngine::reset() {
   ring_.reset();
 }
 
-void StudioEngine::add_step(uint64_t tick, int channel, float level) {
-  const float delta = level - emitted_[channel];
-  if (delta == 0) return;
-  emitted_[channel] = level;
-  const double position =
-      static_cast<double>(remainder_ + (tick - now_) * settings_.sample_rate) *
-      inverse_clock_;
+void StudioEngine::add_steps(uint64_t tick, int chip, unsigned changed,
+                             const float* levels) {
+  const double position = static_cast<double>(static_cast<int64_t>(
+                              remainder_ + (tick - now_) * settings_.sample_rate)) *
+                          inverse_clock_;
   const int index = static_cast<int>(position);
-  step_.add(left_ + index, right_ + index, position - index, delta * gain_left_[channel],
-            delta * gain_right_[channel]);
+  const double phase = position - index;
   used_ = std::max(used_, index + BandLimitedStep::kTaps);
+  if ((changed & (changed - 1)) == 0) {
+    // One channel, as most changes are.
+    const int c = std::countr_zero(changed);
+    const int channel = 3 * chip + c;
+    const float delta = levels[c] - emitted_[channel];
+    emitted_[channel] = levels[c];
+    step_.add(steps_[place_of_[channel]] + index, phase, delta);
+    return;
+  }
+  // Changes at one tick in one place are one step.
+  float deltas[kPlaces] = {};
+  for (int c = 0; c < 3; ++c) {
+    const int channel = 3 * chip + c;
+    deltas[place_of_[channel]] += levels[c] - emitted_[channel];
+    emitted_[channel] = levels[c];
+  }
+  for (int place = 0; place < places_; ++place) {
+    if (deltas[place] != 0) step_.add(steps_[place] + index, phase, deltas[place]);
+  }
 }
 
 void StudioEngine::run_chips_to(uint64_t tick) {
   for (int chip = 0; chip < settings_.chips; ++chip) {
-    auto sink = [this, chip](uint64_t at, int channel, float level) {
-      add_step(at, 3 * chip + channel, level);
+    auto sink = [this, chip](uint64_t at, unsigned changed, const float* levels) {
+      add_steps(at, chip, changed, levels);
     };
     chips_[chip].run_to(tick, sink);
   }
@@ -166,8 +186,8 @@ void StudioEngine::run_chips_to(uint64_t tick) {
 void StudioEngine::write_register(uint8_t reg, uint8_t value) {
   const int chip = reg >> 4;
   if (chip >= settings_.chips) return;
-  auto sink = [this, chip](uint64_t at, int channel, float level) {
-    add_step(at, 3 * chip + channel, level);
+  auto sink = [this, chip](uint64_t at, unsigned changed, const float* levels) {
+    add_steps(at, chip, changed, levels);
   };
   chips_[chip].write(now_, reg & 15, value, sink);
 }
@@ -205,14 +225,14 @@ void StudioEngine::make_frames(uint32_t frames) {
   if (frames == 1 && ring_.is_full(ring_.observe_read_offset())) {
     // Lost, as the exact engines lose it; the filter still moves on.
     ring_.report_full();
-    write_frames(nullptr, 1, left_, right_);
+    write_frames(nullptr, 1, 0);
   } else {
     uint32_t to_end = 0;
     uint8_t* slots = ring_.free_slots(&to_end);
     const uint32_t first = std::min(frames, to_end);
-    write_frames(slots, first, left_, right_);
+    write_frames(slots, first, 0);
     if (frames > first) {
-      write_frames(ring_.first_slot(), frames - first, left_ + first, right_ + first);
+      write_frames(ring_.first_slot(), frames - first, static_cast<int>(first));
     }
     ring_.publish(frames);
   }
@@ -222,31 +242,50 @@ void StudioEngine::make_frames(uint32_t frames) {
 void StudioEngine::drop_front(uint32_t frames) {
   frames_ += frames;
   const int moved = static_cast<int>(frames);
-  if (used_ > moved) {
-    const size_t live = static_cast<size_t>(used_ - moved);
-    std::memmove(left_, left_ + moved, live * sizeof(float));
-    std::memmove(right_, right_ + moved, live * sizeof(float));
-    std::fill(left_ + live, left_ + used_, 0.0f);
-    std::fill(right_ + live, right_ + used_, 0.0f);
-    used_ -= moved;
-  } else {
-    std::fill(left_, left_ + used_, 0.0f);
-    std::fill(right_, right_ + used_, 0.0f);
-    used_ = 0;
+  for (int place = 0; place < places_; ++place) {
+    float* steps = steps_[place];
+    if (used_ > moved) {
+      const size_t live = static_cast<size_t>(used_ - moved);
+      std::memmove(steps, steps + moved, live * sizeof(float));
+      std::fill(steps + live, steps + used_, 0.0f);
+    } else {
+      std::fill(steps, steps + used_, 0.0f);
+    }
+  }
+  used_ = std::max(used_ - moved, 0);
+}
+
+void StudioEngine::mix_places(float* __restrict left, float* __restrict right, int from,
+                              uint32_t frames) const {
+  for (int place = 0; place < places_; ++place) {
+    const float* __restrict steps = steps_[place] + from;
+    const float gain_left = place_left_[place];
+    const float gain_right = place_right_[place];
+    if (place == 0) {
+      for (uint32_t i = 0; i < frames; ++i) {
+        left[i] = gain_left * steps[i];
+        right[i] = gain_right * steps[i];
+      }
+    } else {
+      for (uint32_t i = 0; i < frames; ++i) {
+        left[i] += gain_left * steps[i];
+        right[i] += gain_right * steps[i];
+      }
+    }
   }
 }
 
-void StudioEngine::write_frames(uint8_t* slots, uint32_t frames, const float* left,
-                                const float* right) {
+void StudioEngine::write_frames(uint8_t* slots, uint32_t frames, int from) {
   // The high-pass, y[n] = pole * y[n-1] + step[n] (the buffer holds the
   // steps' sample differences, so this also integrates them), four frames a
   // time so that only every fourth result waits for the one before.
+  float mixed[2][kBatch];
+  mix_places(mixed[0], mixed[1], from, frames);
   double filtered[2][kBatch + 4];
   const double p1 = pole_, p2 = p1 * p1, p3 = p2 * p1, p4 = p2 * p2;
-  const float* in[2] = {left, right};
   double state[2] = {filtered_left_, filtered_right_};
   for (int side = 0; side < 2; ++side) {
-    const float* x = in[side];
+    const float* x = mixed[side];
     double y = state[side];
     uint32_t i = 0;
     for (; i + 4 <= frames; i += 4) {
@@ -287,9 +326,11 @@ void StudioEngine::advance(uint64_t ticks) {
   while (skipped != 0) {
     const uint32_t frames = static_cast<uint32_t>(std::min<uint64_t>(skipped, kBatch));
     const int folded = std::min(static_cast<int>(frames), used_);
-    for (int i = 0; i < folded; ++i) {
-      filtered_left_ += left_[i];
-      filtered_right_ += right_[i];
+    for (int place = 0; place < places_; ++place) {
+      for (int i = 0; i < folded; ++i) {
+        filtered_left_ += place_left_[place] * steps_[place][i];
+        filtered_right_ += place_right_[place] * steps_[place][i];
+      }
     }
     drop_front(frames);
     skipped -= frames;
@@ -300,7 +341,9 @@ void StudioEngine::advance(uint64_t ticks) {
   }
   // The levels the chip reached while skipped, as steps at the new time.
   for (int chip = 0; chip < settings_.chips; ++chip) {
-    for (int c = 0; c < 3; ++c) add_step(now_, 3 * chip + c, chips_[chip].output(c));
+    const float levels[3] = {chips_[chip].output(0), chips_[chip].output(1),
+                             chips_[chip].output(2)};
+    add_steps(now_, chip, 7, levels);
   }
 }
 

@@ -1,7 +1,8 @@
 // The studio engine: the real chip (psg/studio_chip.h) at the song's own
 // clock, band-limited. Every change of a channel's output level becomes a
 // band-limited step (psg/band_limited_step.h) at its exact sub-sample time,
-// accumulated in floating point per stereo side; a DC-blocking high-pass
+// accumulated in floating point per place in the stereo image (left, centre,
+// right; one place in mono) and mixed to the two sides; a DC-blocking high-pass
 // (5 Hz), a scale that three channels at full volume can never take past
 // full scale, a seeded TPDF dither and rounding make the 16-bit frames.
 //
@@ -70,11 +71,16 @@ class StudioEngine final : public SynthesisEngine {
   static constexpr int kBuffer = kBatch + BandLimitedStep::kTaps + 8;
   static constexpr int kChannels = 6;
 
-  void add_step(uint64_t tick, int channel, float level);
+  static constexpr int kPlaces = 3;
+
+  // The steps of a chip's `changed` channels (bit c: channel c) from the
+  // levels they held to `levels`.
+  void add_steps(uint64_t tick, int chip, unsigned changed, const float* levels);
   void run_chips_to(uint64_t tick);
   void make_frames(uint32_t frames);
-  void write_frames(uint8_t* slots, uint32_t frames, const float* left,
-                    const float* right);
+  // Mixes buffer entries from..from+frames into the sides.
+  void mix_places(float* left, float* right, int from, uint32_t frames) const;
+  void write_frames(uint8_t* slots, uint32_t frames, int from);
   void drop_front(uint32_t frames);
   void dither_and_pack(uint8_t* slots, uint32_t frames, const double* left,
                        const double* right) const;
@@ -83,8 +89,10 @@ class StudioEngine final : public SynthesisEngine {
   SampleRing& ring_;
   BandLimitedStep step_;
   StudioChip chips_[2];
-  float gain_left_[kChannels] = {};
-  float gain_right_[kChannels] = {};
+  int places_ = kPlaces;
+  uint8_t place_of_[kChannels] = {};  // each channel's place
+  float place_left_[kPlaces] = {};    // each place's gain on the left
+  float place_right_[kPlaces] = {};
   double scale_ = 0;
   double pole_ = 0;  // the high-pass's feedback
   double inverse_clock_ = 0;
@@ -95,8 +103,7 @@ class StudioEngine final : public SynthesisEngine {
   uint64_t frames_ = 0;
   uint64_t remainder_ = 0;
   float emitted_[kChannels] = {};  // each channel's level as the steps have it
-  alignas(32) float left_[kBuffer] = {};
-  alignas(32) float right_[kBuffer] = {};
+  alignas(32) float steps_[kPlaces][kBuffer] = {};
   int used_ = 0;  // buffer entries that may be non-zero
   double filtered_left_ = 0;
   double filtered_right_ = 0;

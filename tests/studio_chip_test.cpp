@@ -119,7 +119,9 @@ TEST(StudioChip, MatchesATickByTickModelUnderRandomWrites) {
     ReferenceChip reference{model, 1000000, 24100};
     std::vector<Change> got;
     std::vector<Change> want;
-    auto sink = [&got](uint64_t t, int c, float v) { got.emplace_back(t, c, v); };
+    auto sink = [&got](uint64_t t, unsigned, const float* v) {
+      for (int c = 0; c < 3; ++c) got.emplace_back(t, c, v[c]);
+    };
     uint64_t now = 0;
     for (int write = 0; write < 600; ++write) {
       // Now and then a gap longer than the noise register's whole cycle.
