@@ -11,6 +11,7 @@ bool FlacOutput::open(const char* path, uint32_t frame_rate, const FlacTags& tag
     why_ = std::string("can't create: ") + std::strerror(error);
     return false;
   }
+  buffer_.attach(stream);
   const bool seekable = output_.mode() == AtomicOutput::Mode::Temporary;
   if (!writer_.begin(stream, frame_rate, tags, seekable)) {
     why_ = writer_.error();

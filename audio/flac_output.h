@@ -25,6 +25,7 @@ class FlacOutput final : public PcmOutput {
   void abandon() override;
 
  private:
+  StreamBuffer buffer_;  // before the output, which may close the stream
   AtomicOutput output_;
   FlacWriter writer_;
   std::vector<int16_t> samples_;

@@ -22,6 +22,7 @@ bool WavOutput::open(const char* path, uint32_t frame_rate) {
   } else {
     stream_ = output_.begin(path);
     if (stream_ == nullptr) return fail("can't create");
+    buffer_.attach(stream_);
   }
   // Only a file of ours, renamed into place at the end, can be patched.
   streamed_ = to_stdout_ || output_.mode() != AtomicOutput::Mode::Temporary;

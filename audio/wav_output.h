@@ -31,6 +31,9 @@ class WavOutput final : public PcmOutput {
  private:
   bool fail(const char* what);
 
+  // Declared before the output, which may still close the stream when it
+  // goes.
+  StreamBuffer buffer_;
   OutputFiles& files_;
   AtomicOutput output_;
   FILE* stream_ = nullptr;

@@ -123,3 +123,8 @@ OutputFiles& wav_output_files() {
   static LargeBufferFiles files;
   return files;
 }
+
+void StreamBuffer::attach(FILE* stream) {
+  if (!bytes_) bytes_ = std::make_unique<char[]>(kBytes);
+  std::setvbuf(stream, bytes_.get(), _IOFBF, kBytes);
+}

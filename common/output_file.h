@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <memory>
 
 class OutputFiles {
  public:
@@ -46,3 +47,15 @@ OutputFiles& stdio_output_files();
 // write's bytes must stay as they are until the stream's next flush, seek,
 // sync or close. A full disk still shows at the flush that hit it.
 OutputFiles& wav_output_files();
+
+// A large buffer for a file stream, so that the system is handed what is
+// written in few writes rather than one for every few kilobytes. It must
+// outlive the stream it is attached to, which has seen no I/O yet.
+class StreamBuffer {
+ public:
+  void attach(FILE* stream);
+
+ private:
+  static constexpr size_t kBytes = 128 * 1024;
+  std::unique_ptr<char[]> bytes_;
+};
