@@ -7,13 +7,27 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
+// 1 / k^2 and 1 / (2k (2k + 1)): the ratios of successive terms of the
+// series below, so that the series multiply rather than divide.
+struct SeriesRatios {
+  static constexpr int kBesselTerms = 200;
+  static constexpr int kSineTerms = 18;  // past pi^37 / 37! nothing is left
+  double bessel[kBesselTerms];
+  double sine[kSineTerms];
+  constexpr SeriesRatios() : bessel(), sine() {
+    for (int k = 1; k < kBesselTerms; ++k) bessel[k] = 1 / (double(k) * k);
+    for (int k = 1; k < kSineTerms; ++k) sine[k] = 1 / ((2.0 * k) * (2.0 * k + 1));
+  }
+};
+constexpr SeriesRatios kRatios;
+
 // The modified Bessel function of the first kind, order 0, by its series.
 double bessel_i0(double x) {
   double sum = 1;
   double term = 1;
   const double quarter = x * x / 4;
-  for (int k = 1; k < 200 && term > 1e-21 * sum; ++k) {
-    term *= quarter / (double(k) * k);
+  for (int k = 1; k < SeriesRatios::kBesselTerms && term > 1e-21 * sum; ++k) {
+    term *= quarter * kRatios.bessel[k];
     sum += term;
   }
   return sum;
@@ -70,10 +84,11 @@ double portable_sin(double x) {
   const double whole =
       static_cast<double>(static_cast<int64_t>(turns < 0 ? turns - 0.5 : turns + 0.5));
   const double y = x - whole * 2 * kPi;  // -pi..pi
+  const double minus_square = -y * y;
   double term = y;
   double sum = y;
-  for (int k = 1; k < 30; ++k) {
-    term *= -y * y / ((2.0 * k) * (2.0 * k + 1));
+  for (int k = 1; k < SeriesRatios::kSineTerms; ++k) {
+    term *= minus_square * kRatios.sine[k];
     sum += term;
   }
   return sum;
@@ -101,24 +116,27 @@ BandLimitedStep::BandLimitedStep(double cutoff, double beta) {
   const Impulse impulse{cutoff, beta, half_width, 1 / bessel_i0(beta)};
   // The step (the impulse's running integral) on a grid of one point per
   // phase, by Simpson's rule on each interval, from -kTaps/2 - 1 onward. The
-  // impulse is smooth at that scale (its error is far below a float's), and
-  // each interval takes the value at its end from the one before: the table
-  // is made at every engine's start.
+  // impulse is smooth at that scale (its error is far below a float's). The
+  // table is made at every engine's start, so it is made cheaply.
   constexpr int kGridPerPhase = 1;
   constexpr int kPerSample = kGridPerPhase * kPhases;
   const double grid = 1.0 / kPerSample;
   const double start = -kTaps / 2.0 - 1;
   const int points = (kTaps + 2) * kPerSample + 1;
+  // The impulse at every half grid point; it is even and the grid is
+  // symmetric about 0, so each value serves twice.
+  const int halves = 2 * (points - 1);
+  std::vector<double> values(halves + 1);
+  for (int i = halves / 2; i <= halves; ++i) {
+    values[i] = impulse(start + i * (grid / 2));
+    values[halves - i] = values[i];
+  }
   std::vector<double> step(points, 0.0);
   double magnitude = 0;
-  double fa = impulse(start);
   for (int i = 1; i < points; ++i) {
-    const double a = start + (i - 1) * grid;
-    const double fm = impulse(a + grid / 2);
-    const double fb = impulse(a + grid);
+    const double fa = values[2 * i - 2], fm = values[2 * i - 1], fb = values[2 * i];
     step[i] = step[i - 1] + grid / 6 * (fa + 4 * fm + fb);
     magnitude += grid / 6 * (std::abs(fa) + 4 * std::abs(fm) + std::abs(fb));
-    fa = fb;
   }
   impulse_magnitude_ = magnitude;
   // Tap j of phase p spans [j - kTaps/2 - p, j - kTaps/2 + 1 - p]; the grid
