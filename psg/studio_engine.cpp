@@ -54,17 +54,15 @@ StudioSettings checked(StudioSettings settings) {
 // for the one before. Each pass over a block is one simple loop of one type,
 // as the vectoriser takes them.
 STUDIO_FRAME_CLONES
-void dither_frames(uint8_t* slots, uint32_t frames, const double* left,
-                   const double* right, double scale, uint32_t first) {
+void dither_frames(uint8_t* slots, uint32_t frames, const double* samples, double scale,
+                   uint32_t first) {
   constexpr double kDraw = 1.0 / 256;
   // Adding 65536.5 and truncating rounds to nearest for anything above
   // -65536, which every sample is.
   constexpr double kBias = 65536.5;
   constexpr uint32_t kBlock = 256;
-  int32_t dither_left[kBlock];
-  int32_t dither_right[kBlock];
-  int32_t rounded_left[kBlock];
-  int32_t rounded_right[kBlock];
+  int32_t draws[2 * kBlock];
+  int32_t rounded[2 * kBlock];
   for (uint32_t done = 0; done < frames; done += kBlock) {
     const uint32_t n = std::min(kBlock, frames - done);
     for (uint32_t i = 0; i < n; ++i) {
@@ -72,27 +70,38 @@ void dither_frames(uint8_t* slots, uint32_t frames, const double* left,
       x = (x ^ (x >> 16)) * 0x7FEB352Du;
       x = (x ^ (x >> 15)) * 0x846CA68Bu;
       x ^= x >> 16;
-      dither_left[i] = int32_t(x & 0xFF) - int32_t((x >> 8) & 0xFF);
-      dither_right[i] = int32_t((x >> 16) & 0xFF) - int32_t(x >> 24);
+      draws[2 * i] = int32_t(x & 0xFF) - int32_t((x >> 8) & 0xFF);
+      draws[2 * i + 1] = int32_t((x >> 16) & 0xFF) - int32_t(x >> 24);
     }
-    const double* l = left + done;
-    const double* r = right + done;
-    for (uint32_t i = 0; i < n; ++i) {
-      rounded_left[i] =
-          static_cast<int32_t>(l[i] * scale + dither_left[i] * kDraw + kBias);
-    }
-    for (uint32_t i = 0; i < n; ++i) {
-      rounded_right[i] =
-          static_cast<int32_t>(r[i] * scale + dither_right[i] * kDraw + kBias);
+    const double* in = samples + 2 * size_t{done};
+    for (uint32_t j = 0; j < 2 * n; ++j) {
+      rounded[j] = static_cast<int32_t>(in[j] * scale + draws[j] * kDraw + kBias);
     }
     uint8_t* out = slots + 4 * size_t{done};
     for (uint32_t i = 0; i < n; ++i) {
       const uint32_t word =
-          SampleRing::pack_frame(static_cast<int16_t>(rounded_left[i] - 65536),
-                                 static_cast<int16_t>(rounded_right[i] - 65536));
+          SampleRing::pack_frame(static_cast<int16_t>(rounded[2 * i] - 65536),
+                                 static_cast<int16_t>(rounded[2 * i + 1] - 65536));
       std::memcpy(out + 4 * i, &word, 4);
     }
   }
+}
+
+STUDIO_FRAME_CLONES
+void mix_place(float* __restrict frames_out, float* __restrict steps, uint32_t frames,
+               float gain_left, float gain_right, bool first) {
+  if (first) {
+    for (size_t i = 0; i < frames; ++i) {
+      frames_out[2 * i] = gain_left * steps[i];
+      frames_out[2 * i + 1] = gain_right * steps[i];
+    }
+  } else {
+    for (size_t i = 0; i < frames; ++i) {
+      frames_out[2 * i] += gain_left * steps[i];
+      frames_out[2 * i + 1] += gain_right * steps[i];
+    }
+  }
+  std::fill(steps, steps + frames, 0.0f);
 }
 
 StudioEngine::StudioEngine(const StudioSettings& settings, SampleRing& ring)
@@ -242,75 +251,65 @@ void StudioEngine::make_frames(uint32_t frames) {
 void StudioEngine::drop_front(uint32_t frames) {
   frames_ += frames;
   const int moved = static_cast<int>(frames);
-  for (int place = 0; place < places_; ++place) {
-    float* steps = steps_[place];
-    if (used_ > moved) {
-      const size_t live = static_cast<size_t>(used_ - moved);
-      std::memmove(steps, steps + moved, live * sizeof(float));
-      std::fill(steps + live, steps + used_, 0.0f);
-    } else {
-      std::fill(steps, steps + used_, 0.0f);
+  if (used_ > moved) {
+    // The entries still to come move to the front; those they leave that
+    // were not among the cleared ones are cleared.
+    const int live = used_ - moved;
+    for (int place = 0; place < places_; ++place) {
+      float* steps = steps_[place];
+      std::memmove(steps, steps + moved, static_cast<size_t>(live) * sizeof(float));
+      std::fill(steps + std::max(live, moved), steps + used_, 0.0f);
     }
-  }
-  used_ = std::max(used_ - moved, 0);
-}
-
-void StudioEngine::mix_places(float* __restrict left, float* __restrict right, int from,
-                              uint32_t frames) const {
-  for (int place = 0; place < places_; ++place) {
-    const float* __restrict steps = steps_[place] + from;
-    const float gain_left = place_left_[place];
-    const float gain_right = place_right_[place];
-    if (place == 0) {
-      for (uint32_t i = 0; i < frames; ++i) {
-        left[i] = gain_left * steps[i];
-        right[i] = gain_right * steps[i];
-      }
-    } else {
-      for (uint32_t i = 0; i < frames; ++i) {
-        left[i] += gain_left * steps[i];
-        right[i] += gain_right * steps[i];
-      }
-    }
+    used_ = live;
+  } else {
+    used_ = 0;
   }
 }
 
 void StudioEngine::write_frames(uint8_t* slots, uint32_t frames, int from) {
-  // The high-pass, y[n] = pole * y[n-1] + step[n] (the buffer holds the
-  // steps' sample differences, so this also integrates them), four frames a
-  // time so that only every fourth result waits for the one before.
-  float mixed[2][kBatch];
-  mix_places(mixed[0], mixed[1], from, frames);
-  double filtered[2][kBatch + 4];
-  const double p1 = pole_, p2 = p1 * p1, p3 = p2 * p1, p4 = p2 * p2;
-  double state[2] = {filtered_left_, filtered_right_};
-  for (int side = 0; side < 2; ++side) {
-    const float* x = mixed[side];
-    double y = state[side];
-    uint32_t i = 0;
-    for (; i + 4 <= frames; i += 4) {
-      const double a = x[i], b = x[i + 1], c = x[i + 2], d = x[i + 3];
-      const double ab = p1 * a + b;
-      const double abc = p1 * ab + c;
-      filtered[side][i] = p1 * y + a;
-      filtered[side][i + 1] = p2 * y + ab;
-      filtered[side][i + 2] = p3 * y + abc;
-      y = p4 * y + (p1 * abc + d);
-      filtered[side][i + 3] = y;
-    }
-    for (; i < frames; ++i) filtered[side][i] = y = p1 * y + x[i];
-    state[side] = y;
+  float mixed[2 * kBatch];
+  for (int place = 0; place < places_; ++place) {
+    mix_place(mixed, steps_[place] + from, frames, place_left_[place],
+              place_right_[place], place == 0);
   }
-  filtered_left_ = state[0];
-  filtered_right_ = state[1];
-  if (slots != nullptr) dither_and_pack(slots, frames, filtered[0], filtered[1]);
+  double filtered[2 * kBatch];
+  high_pass(filtered, mixed, frames);
+  if (slots != nullptr) {
+    dither_frames(slots, frames, filtered, scale_,
+                  static_cast<uint32_t>(dither_seed_ + frame_count_));
+  }
   frame_count_ += frames;
 }
 
-void StudioEngine::dither_and_pack(uint8_t* slots, uint32_t frames, const double* left,
-                                   const double* right) const {
-  dither_frames(slots, frames, left, right, scale_,
-                static_cast<uint32_t>(dither_seed_ + frame_count_));
+void StudioEngine::high_pass(double* out, const float* in, uint32_t frames) {
+  // y[n] = pole * y[n-1] + step[n] (the buffer holds the steps' sample
+  // differences, so this also integrates them), four frames a time so that
+  // only every fourth result waits for the one before; the two sides side by
+  // side, as the vectoriser pairs them.
+  const double p1 = pole_, p2 = p1 * p1, p3 = p2 * p1, p4 = p2 * p2;
+  double y[2] = {filtered_left_, filtered_right_};
+  uint32_t i = 0;
+  for (; i + 4 <= frames; i += 4) {
+    const float* x = in + 2 * i;
+    double* o = out + 2 * i;
+    for (int side = 0; side < 2; ++side) {
+      const double a = x[side], b = x[2 + side], c = x[4 + side], d = x[6 + side];
+      const double ab = p1 * a + b;
+      const double abc = p1 * ab + c;
+      o[side] = p1 * y[side] + a;
+      o[2 + side] = p2 * y[side] + ab;
+      o[4 + side] = p3 * y[side] + abc;
+      y[side] = p4 * y[side] + (p1 * abc + d);
+      o[6 + side] = y[side];
+    }
+  }
+  for (; i < frames; ++i) {
+    for (int side = 0; side < 2; ++side) {
+      out[2 * i + side] = y[side] = p1 * y[side] + in[2 * i + side];
+    }
+  }
+  filtered_left_ = y[0];
+  filtered_right_ = y[1];
 }
 
 void StudioEngine::advance(uint64_t ticks) {
@@ -331,6 +330,7 @@ void StudioEngine::advance(uint64_t ticks) {
         filtered_left_ += place_left_[place] * steps_[place][i];
         filtered_right_ += place_right_[place] * steps_[place][i];
       }
+      std::fill(steps_[place], steps_[place] + folded, 0.0f);
     }
     drop_front(frames);
     skipped -= frames;

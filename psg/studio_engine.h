@@ -18,10 +18,16 @@
 #include "psg/studio_chip.h"
 #include "psg/synthesis_engine.h"
 
-// The last stage of the frames: scale, dither, round and pack `frames` frames
-// into slots; `first` numbers the first frame for the dither.
-void dither_frames(uint8_t* slots, uint32_t frames, const double* left,
-                   const double* right, double scale, uint32_t first);
+// The last stage of the frames: scale, dither, round and pack `frames`
+// frames of interleaved samples (left, right) into slots; `first` numbers
+// the first frame for the dither.
+void dither_frames(uint8_t* slots, uint32_t frames, const double* samples, double scale,
+                   uint32_t first);
+
+// Adds a place's steps[0..frames), scaled by its gains, into interleaved
+// frames (left, right), or sets them when `first`; the steps are cleared.
+void mix_place(float* frames_out, float* steps, uint32_t frames, float gain_left,
+               float gain_right, bool first);
 
 // Which channel sits left, centre and right; Mono gives L = R.
 enum class StereoLayout : uint8_t { Abc, Acb, Bac, Bca, Cab, Cba, Mono };
@@ -78,12 +84,13 @@ class StudioEngine final : public SynthesisEngine {
   void add_steps(uint64_t tick, int chip, unsigned changed, const float* levels);
   void run_chips_to(uint64_t tick);
   void make_frames(uint32_t frames);
-  // Mixes buffer entries from..from+frames into the sides.
-  void mix_places(float* left, float* right, int from, uint32_t frames) const;
+  // Makes frames from buffer entries from..from+frames, which are cleared,
+  // into slots (none: the frames are lost).
   void write_frames(uint8_t* slots, uint32_t frames, int from);
+  // The high-pass over interleaved frames.
+  void high_pass(double* out, const float* in, uint32_t frames);
+  // Moves the buffer on past `frames` entries that are already cleared.
   void drop_front(uint32_t frames);
-  void dither_and_pack(uint8_t* slots, uint32_t frames, const double* left,
-                       const double* right) const;
 
   StudioSettings settings_;
   SampleRing& ring_;
