@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <set>
 #include <vector>
@@ -16,6 +17,7 @@ namespace {
 
 struct Rendered {
   std::vector<double> left;
+  std::vector<double> right;
   int16_t peak = 0;
 };
 
@@ -29,6 +31,7 @@ Rendered render(StudioEngine& engine, uint64_t ticks) {
         const int16_t l = static_cast<int16_t>(piece[i] | piece[i + 1] << 8);
         const int16_t r = static_cast<int16_t>(piece[i + 2] | piece[i + 3] << 8);
         out.left.push_back(l);
+        out.right.push_back(r);
         out.peak = std::max<int16_t>(
             out.peak, static_cast<int16_t>(std::max(std::abs(l), std::abs(r))));
       }
@@ -221,6 +224,47 @@ TEST(StudioEngine, RunStopsAtTheFrameThatFillsTheRing) {
     EXPECT_EQ(ring.fill_level(), 4 * frames);
     EXPECT_EQ(ran * rate / 3579545, frames) << rate;
     EXPECT_EQ((ran - 1) * rate / 3579545, frames - 1) << rate;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Each channel of either chip lands where its layout puts it: the sides'
+// levels of a lone tone stand as the gains of its place.
+TEST(StudioEngine, EachChannelOfEitherChipSoundsInItsLayoutsPlace) {
+  const float kLeft[3] = {StudioEngine::kNearGain, StudioEngine::kCentreGain,
+                          StudioEngine::kFarGain};
+  const struct {
+    StereoLayout layout;
+    const char* places;  // the channel at left, centre, right
+  } cases[] = {{StereoLayout::Abc, "abc"},
+               {StereoLayout::Acb, "acb"},
+               {StereoLayout::Cab, "cab"},
+               {StereoLayout::Mono, nullptr}};
+  for (const auto& c : cases) {
+    for (int channel = 0; channel < 6; ++channel) {
+      SampleRing ring;
+      StudioEngine engine({1773400, 44100, ChipModel::Ay, c.layout, 2, 1}, ring);
+      const uint8_t base = channel < 3 ? 0 : 16;
+      const int own = channel % 3;
+      engine.write_register(base + 7, static_cast<uint8_t>(0x3F & ~(1 << own)));
+      engine.write_register(base + 8 + own, 15);
+      engine.write_register(base + 2 * own, 200);
+      const Rendered out = render(engine, 1773400);
+      double left = 0, right = 0;
+      for (size_t i = 22050; i < out.left.size(); ++i) {
+        left += out.left[i] * out.left[i];
+        right += out.right[i] * out.right[i];
+      }
+      const int place =
+          c.places == nullptr
+              ? 1
+              : static_cast<int>(std::strchr(c.places, 'a' + own) - c.places);
+      const double want = kLeft[place] / (1.0f - kLeft[place]);
+      EXPECT_NEAR(std::sqrt(left / right), want, 0.001 * want) << c.places << channel;
+    }
   }
 }
 
