@@ -39,7 +39,7 @@ void EnvelopeState::step() {
 void EnvelopeState::skip(uint64_t count) {
   if (holding) return;
   // A repeating shape is back where it was after two cycles.
-  if ((shape & 8) != 0 && (shape & 1) == 0) count %= 2u * steps;
+  if (count >= 2u * steps && (shape & 8) != 0 && (shape & 1) == 0) count %= 2u * steps;
   for (; count != 0 && !holding; --count) step();
 }
 
@@ -198,12 +198,14 @@ unsigned StudioChip::fire_events(uint64_t tick) {
   bool rehear = false;
   if (envelope_heard_ && envelope_event() == tick) {
     const uint8_t before = envelope_.level();
+    // The event is the group's last step: the counter moves on by the group,
+    // with no division for its count.
+    envelope_.counter.last = tick;
+    envelope_.counter.next = tick + envelope_.counter.span();
     if (envelope_group_ == 1) {
-      // One step, as most envelopes take: no division for its count.
-      envelope_.counter.fire();
-      if (!envelope_.holding) envelope_.step();
+      envelope_.step();
     } else {
-      envelope_.skip(envelope_.counter.catch_up(tick));
+      envelope_.skip(envelope_group_);
     }
     const uint8_t after = envelope_.level();
     // Who hears what changes only when a level reaches or leaves 0, or the
