@@ -71,14 +71,6 @@ void accumulate_step(float* __restrict out, const float* __restrict row,
   }
 }
 
-void BandLimitedStep::add(float* out, double phase, float gain) const {
-  const double scaled = phase * kPhases;
-  int index = static_cast<int>(scaled);
-  if (index >= kPhases) index = kPhases - 1;
-  const float fraction = static_cast<float>(scaled - index);
-  accumulate_step(out, rows_[index], slopes_[index], fraction, gain);
-}
-
 double portable_sin(double x) {
   const double turns = x / (2 * kPi);
   const double whole =

@@ -11,6 +11,11 @@
 
 #include <cstdint>
 
+// The kernel's inner loop: out[j] += gain * (row[j] + fraction * slope[j])
+// for j < kTaps.
+void accumulate_step(float* out, const float* row, const float* slope, float fraction,
+                     float gain);
+
 class BandLimitedStep {
  public:
   static constexpr int kTaps = 48;
@@ -20,9 +25,12 @@ class BandLimitedStep {
   // rate, `beta` the Kaiser window's shape.
   BandLimitedStep(double cutoff, double beta);
 
-  // Adds the step at sub-sample `phase` (0 <= phase < 1), scaled by `gain`,
-  // into out[0..kTaps).
-  void add(float* out, double phase, float gain) const;
+  // Adds the step at sub-sample position (phase + fraction) / kPhases
+  // (0 <= phase < kPhases, 0 <= fraction < 1), scaled by `gain`, into
+  // out[0..kTaps).
+  void add(float* out, int phase, float fraction, float gain) const {
+    accumulate_step(out, rows_[phase], slopes_[phase], fraction, gain);
+  }
 
   // The integral of the low-pass's impulse response's magnitude: how far
   // past the input's range the output can swing.
@@ -33,11 +41,6 @@ class BandLimitedStep {
   alignas(32) float slopes_[kPhases][kTaps];
   double impulse_magnitude_ = 0;
 };
-
-// The kernel's inner loop: out[j] += gain * (row[j] + fraction * slope[j])
-// for j < kTaps.
-void accumulate_step(float* out, const float* row, const float* slope, float fraction,
-                     float gain);
 
 // sin and exp from IEEE arithmetic alone, so that tables made from them are
 // the same bits on every platform and C library.

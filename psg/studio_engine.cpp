@@ -135,7 +135,7 @@ StudioEngine::StudioEngine(const StudioSettings& settings, SampleRing& ring)
   const double range = (kNearGain + kCentreGain + kFarGain) * settings_.chips;
   scale_ = 32765.0 / (range * step_.impulse_magnitude() * 1.01);
   pole_ = portable_exp(-2 * kPi * kHighPassHz / settings_.sample_rate);
-  inverse_clock_ = 1.0 / settings_.clock_hz;
+  phases_per_unit_ = double{BandLimitedStep::kPhases} / settings_.clock_hz;
   reset();
 }
 
@@ -156,11 +156,15 @@ void StudioEngine::reset() {
 
 void StudioEngine::add_steps(uint64_t tick, int chip, unsigned changed,
                              const float* levels) {
-  const double position = static_cast<double>(static_cast<int64_t>(
-                              remainder_ + (tick - now_) * settings_.sample_rate)) *
-                          inverse_clock_;
-  const int index = static_cast<int>(position);
-  const double phase = position - index;
+  // The step's place in whole phases from buffer index 0, and the fraction
+  // of a phase beyond.
+  const double scaled = static_cast<double>(static_cast<int64_t>(
+                            remainder_ + (tick - now_) * settings_.sample_rate)) *
+                        phases_per_unit_;
+  const int64_t whole = static_cast<int64_t>(scaled);
+  const float fraction = static_cast<float>(scaled - static_cast<double>(whole));
+  const int index = static_cast<int>(whole / BandLimitedStep::kPhases);
+  const int phase = static_cast<int>(whole % BandLimitedStep::kPhases);
   used_ = std::max(used_, index + BandLimitedStep::kTaps);
   if ((changed & (changed - 1)) == 0) {
     // One channel, as most changes are.
@@ -168,7 +172,7 @@ void StudioEngine::add_steps(uint64_t tick, int chip, unsigned changed,
     const int channel = 3 * chip + c;
     const float delta = levels[c] - emitted_[channel];
     emitted_[channel] = levels[c];
-    step_.add(steps_[place_of_[channel]] + index, phase, delta);
+    step_.add(steps_[place_of_[channel]] + index, phase, fraction, delta);
     return;
   }
   // Changes at one tick in one place are one step.
@@ -179,7 +183,8 @@ void StudioEngine::add_steps(uint64_t tick, int chip, unsigned changed,
     emitted_[channel] = levels[c];
   }
   for (int place = 0; place < places_; ++place) {
-    if (deltas[place] != 0) step_.add(steps_[place] + index, phase, deltas[place]);
+    if (deltas[place] != 0)
+      step_.add(steps_[place] + index, phase, fraction, deltas[place]);
   }
 }
 

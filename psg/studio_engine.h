@@ -101,8 +101,8 @@ class StudioEngine final : public SynthesisEngine {
   float place_left_[kPlaces] = {};    // each place's gain on the left
   float place_right_[kPlaces] = {};
   double scale_ = 0;
-  double pole_ = 0;  // the high-pass's feedback
-  double inverse_clock_ = 0;
+  double pole_ = 0;             // the high-pass's feedback
+  double phases_per_unit_ = 0;  // kPhases / clock_hz: step phases per unit of remainder_
 
   uint64_t now_ = 0;
   // now_ * sample_rate = frames_ * clock_hz + remainder_: frames_ frames are
