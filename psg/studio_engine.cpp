@@ -88,20 +88,30 @@ void dither_frames(uint8_t* slots, uint32_t frames, const double* samples, doubl
 }
 
 STUDIO_FRAME_CLONES
-void mix_place(float* __restrict frames_out, float* __restrict steps, uint32_t frames,
-               float gain_left, float gain_right, bool first) {
-  if (first) {
-    for (size_t i = 0; i < frames; ++i) {
-      frames_out[2 * i] = gain_left * steps[i];
-      frames_out[2 * i + 1] = gain_right * steps[i];
-    }
-  } else {
-    for (size_t i = 0; i < frames; ++i) {
-      frames_out[2 * i] += gain_left * steps[i];
-      frames_out[2 * i + 1] += gain_right * steps[i];
-    }
+void mix_places(float* __restrict frames_out, float* __restrict first,
+                float* __restrict second, float* __restrict third, uint32_t frames,
+                const float* gains) {
+  const float l0 = gains[0], r0 = gains[1], l1 = gains[2], r1 = gains[3];
+  const float l2 = gains[4], r2 = gains[5];
+  for (size_t i = 0; i < frames; ++i) {
+    const float a = first[i], b = second[i], c = third[i];
+    frames_out[2 * i] = l0 * a + l1 * b + l2 * c;
+    frames_out[2 * i + 1] = r0 * a + r1 * b + r2 * c;
+    first[i] = 0;
+    second[i] = 0;
+    third[i] = 0;
   }
-  std::fill(steps, steps + frames, 0.0f);
+}
+
+STUDIO_FRAME_CLONES
+void mix_place(float* __restrict frames_out, float* __restrict steps, uint32_t frames,
+               const float* gains) {
+  const float left = gains[0], right = gains[1];
+  for (size_t i = 0; i < frames; ++i) {
+    frames_out[2 * i] = left * steps[i];
+    frames_out[2 * i + 1] = right * steps[i];
+    steps[i] = 0;
+  }
 }
 
 StudioEngine::StudioEngine(const StudioSettings& settings, SampleRing& ring)
@@ -122,8 +132,8 @@ StudioEngine::StudioEngine(const StudioSettings& settings, SampleRing& ring)
                        : place == 0 ? kNearGain
                        : place == 1 ? kCentreGain
                                     : kFarGain;
-    place_left_[place] = left;
-    place_right_[place] = places_ == 1 ? kCentreGain : 1.0f - left;
+    place_gains_[2 * place] = left;
+    place_gains_[2 * place + 1] = places_ == 1 ? kCentreGain : 1.0f - left;
     for (int chip = 0; chip < 2 && places_ > 1; ++chip) {
       place_of_[3 * chip + kLayouts[layout][place] - 'a'] = static_cast<uint8_t>(place);
     }
@@ -273,9 +283,11 @@ void StudioEngine::drop_front(uint32_t frames) {
 
 void StudioEngine::write_frames(uint8_t* slots, uint32_t frames, int from) {
   float mixed[2 * kBatch];
-  for (int place = 0; place < places_; ++place) {
-    mix_place(mixed, steps_[place] + from, frames, place_left_[place],
-              place_right_[place], place == 0);
+  if (places_ == 1) {
+    mix_place(mixed, steps_[0] + from, frames, place_gains_);
+  } else {
+    mix_places(mixed, steps_[0] + from, steps_[1] + from, steps_[2] + from, frames,
+               place_gains_);
   }
   double filtered[2 * kBatch];
   high_pass(filtered, mixed, frames);
@@ -332,8 +344,8 @@ void StudioEngine::advance(uint64_t ticks) {
     const int folded = std::min(static_cast<int>(frames), used_);
     for (int place = 0; place < places_; ++place) {
       for (int i = 0; i < folded; ++i) {
-        filtered_left_ += place_left_[place] * steps_[place][i];
-        filtered_right_ += place_right_[place] * steps_[place][i];
+        filtered_left_ += place_gains_[2 * place] * steps_[place][i];
+        filtered_right_ += place_gains_[2 * place + 1] * steps_[place][i];
       }
       std::fill(steps_[place], steps_[place] + folded, 0.0f);
     }

@@ -24,10 +24,12 @@
 void dither_frames(uint8_t* slots, uint32_t frames, const double* samples, double scale,
                    uint32_t first);
 
-// Adds a place's steps[0..frames), scaled by its gains, into interleaved
-// frames (left, right), or sets them when `first`; the steps are cleared.
-void mix_place(float* frames_out, float* steps, uint32_t frames, float gain_left,
-               float gain_right, bool first);
+// Mixes three places' steps[0..frames), each scaled by its gains (left,
+// right), into interleaved frames (left, right); the steps are cleared.
+void mix_places(float* frames_out, float* first, float* second, float* third,
+                uint32_t frames, const float* gains);
+// The same for one place.
+void mix_place(float* frames_out, float* steps, uint32_t frames, const float* gains);
 
 // Which channel sits left, centre and right; Mono gives L = R.
 enum class StereoLayout : uint8_t { Abc, Acb, Bac, Bca, Cab, Cba, Mono };
@@ -97,9 +99,8 @@ class StudioEngine final : public SynthesisEngine {
   BandLimitedStep step_;
   StudioChip chips_[2];
   int places_ = kPlaces;
-  uint8_t place_of_[kChannels] = {};  // each channel's place
-  float place_left_[kPlaces] = {};    // each place's gain on the left
-  float place_right_[kPlaces] = {};
+  uint8_t place_of_[kChannels] = {};     // each channel's place
+  float place_gains_[2 * kPlaces] = {};  // each place's gains, left and right
   double scale_ = 0;
   double pole_ = 0;             // the high-pass's feedback
   double phases_per_unit_ = 0;  // kPhases / clock_hz: step phases per unit of remainder_
