@@ -71,6 +71,11 @@ void accumulate_step(float* __restrict out, const float* __restrict row,
   }
 }
 
+// Out of line: the call must come after the clones' definition.
+void BandLimitedStep::add(float* out, int phase, float fraction, float gain) const {
+  accumulate_step(out, rows_[phase], slopes_[phase], fraction, gain);
+}
+
 double portable_sin(double x) {
   const double turns = x / (2 * kPi);
   const double whole =

@@ -28,9 +28,7 @@ class BandLimitedStep {
   // Adds the step at sub-sample position (phase + fraction) / kPhases
   // (0 <= phase < kPhases, 0 <= fraction < 1), scaled by `gain`, into
   // out[0..kTaps).
-  void add(float* out, int phase, float fraction, float gain) const {
-    accumulate_step(out, rows_[phase], slopes_[phase], fraction, gain);
-  }
+  void add(float* out, int phase, float fraction, float gain) const;
 
   // The integral of the low-pass's impulse response's magnitude: how far
   // past the input's range the output can swing.
