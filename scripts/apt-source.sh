@@ -5,6 +5,7 @@
 # yet, it adds one deb-src entry for the release the system runs first.
 # Usage: scripts/apt-source.sh PACKAGE DIR
 set -euo pipefail
+source "$(dirname "$0")/apt-update.sh"
 package=$1
 dir=$2
 cd "$(dirname "$0")/.."
@@ -20,7 +21,7 @@ if ! apt-get source --print-uris "$package" >/dev/null 2>&1; then
   [ -n "$mirror" ] || { echo "no Debian archive in apt's sources to fetch $package's source from" >&2; exit 1; }
   printf 'Types: deb-src\nURIs: %s\nSuites: %s\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
     "$mirror" "$codename" | "${as_root[@]}" tee "$list" >/dev/null
-  "${as_root[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq
+  apt_update "${as_root[@]}"
 fi
 
 (cd "$dir" && apt-get source -qq "$package" >/dev/null 2>&1)

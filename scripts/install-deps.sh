@@ -9,6 +9,7 @@
 # scdoc builds the man pages.
 # Runs apt-get directly as root and through sudo otherwise.
 set -euo pipefail
+source "$(dirname "$0")/apt-update.sh"
 
 need=()
 have_cmd() { command -v "$1" >/dev/null 2>&1; }
@@ -32,5 +33,5 @@ if [ "$(id -u)" -ne 0 ]; then
   as_root=(sudo)
 fi
 export DEBIAN_FRONTEND=noninteractive
-"${as_root[@]}" apt-get update -qq
+apt_update "${as_root[@]}"
 "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null

@@ -8,6 +8,7 @@
 # scripts/build-windows-flac.sh. Runs apt-get directly as root and through
 # sudo otherwise.
 set -euo pipefail
+source "$(dirname "$0")/apt-update.sh"
 
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
@@ -29,7 +30,7 @@ if [ ${#need[@]} -ne 0 ]; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     "${as_root[@]}" dpkg --add-architecture i386
   fi
-  "${as_root[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq
+  apt_update "${as_root[@]}"
   "${as_root[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${need[@]}" >/dev/null
 fi
 
