@@ -4,8 +4,9 @@
 #
 # The programs target 32-bit Windows, and the 32-bit build is always made.
 # Running it needs the 32-bit wine loader, a 32-bit Linux program; on a kernel
-# that cannot execute 32-bit programs the suite runs instead on a 64-bit build
-# of the same sources under wine64, and the log says so.
+# that cannot execute 32-bit programs, or where the 32-bit wine could not be
+# installed, the suite runs instead on a 64-bit build of the same sources under
+# wine64, and the log says so.
 #
 # Expects the Linux build in build/ (scripts/test.sh) for the render comparison.
 set -euo pipefail
@@ -35,7 +36,8 @@ if /usr/lib/wine/wine --version >/dev/null 2>&1; then
   export WINEARCH=win32
   export WINELOADER=/usr/lib/wine/wine
 else
-  echo "This kernel cannot execute 32-bit programs, so the 32-bit wine loader cannot run:"
+  echo "The 32-bit wine loader cannot run (this kernel cannot execute 32-bit programs, or"
+  echo "the 32-bit wine could not be installed):"
   echo "the 32-bit build is compiled only, and the suite runs on the 64-bit build under wine64."
   test_arch=x86_64
   export WINEARCH=win64
